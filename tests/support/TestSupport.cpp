@@ -1,0 +1,31 @@
+#include "TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+
+#include "app/Settings.h"
+
+namespace vantiro::test {
+
+QString artefactDir()
+{
+#ifdef VANTIRO_BUILD_DIR
+    const QString dir = QStringLiteral(VANTIRO_BUILD_DIR) + QStringLiteral("/test-artefacts");
+#else
+    const QString dir = QDir::tempPath() + QStringLiteral("/vantiro-test-artefacts");
+#endif
+    QDir().mkpath(dir);
+    return dir;
+}
+
+void resetUserSettings()
+{
+    QFile::remove(userSettingsFile());
+}
+
+QString pathIn(const QTemporaryDir& dir, const QString& name)
+{
+    return dir.path() + QLatin1Char('/') + name;
+}
+
+} // namespace vantiro::test

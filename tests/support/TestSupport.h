@@ -1,0 +1,16 @@
+#pragma once
+#include <QString>
+#include <QTemporaryDir>
+
+namespace vantiro::test {
+
+// Directory under the build tree where tests leave artefacts worth looking at (screenshots).
+QString artefactDir();
+
+// A fresh, empty per-user settings store for the current test.
+void resetUserSettings();
+
+// Absolute path of a file inside a temporary directory.
+QString pathIn(const QTemporaryDir& dir, const QString& name);
+
+} // namespace vantiro::test

@@ -1,0 +1,90 @@
+#!/usr/bin/env bash
+# One entry point for setting up, building, running and testing Vantiro.
+set -euo pipefail
+
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+BUILD_DIR="${VANTIRO_BUILD_DIR:-$ROOT/build}"
+JOBS="${VANTIRO_JOBS:-$(nproc)}"
+
+# Exactly what the project needs from Debian; the compiler and git are assumed.
+PACKAGES=(
+  cmake ninja-build ccache g++ pkg-config
+  qt6-base-dev libqt6opengl6-dev
+  libopencv-dev libopencv-contrib-dev
+  libvtk9-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  xvfb xauth libgl1-mesa-dri
+)
+
+as_root() {
+  if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+cmd_deps() {
+  local missing=()
+  for p in "${PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  if [ ${#missing[@]} -eq 0 ]; then
+    echo "deps: all ${#PACKAGES[@]} packages present"
+    return 0
+  fi
+  echo "deps: installing ${missing[*]}"
+  # The package lists may be stale or absent on a fresh machine.
+  as_root apt-get update -qq
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+cmd_build() {
+  local launcher=()
+  command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+  if [ ! -f "$BUILD_DIR/build.ninja" ]; then
+    cmake -S "$ROOT" -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE="${VANTIRO_BUILD_TYPE:-RelWithDebInfo}" "${launcher[@]}"
+  fi
+  cmake --build "$BUILD_DIR" -j "$JOBS"
+}
+
+run_with_display() {
+  if [ -n "${DISPLAY:-}" ]; then
+    "$@"
+  else
+    xvfb-run -a -s "-screen 0 1600x1000x24" "$@"
+  fi
+}
+
+cmd_gui() {
+  [ -x "$BUILD_DIR/vantiro" ] || cmd_build
+  run_with_display "$BUILD_DIR/vantiro" "$@"
+}
+
+cmd_test() {
+  cmd_deps
+  cmd_build
+  cd "$BUILD_DIR"
+  run_with_display ctest --output-on-failure -j "$JOBS" "$@"
+}
+
+cmd_demo() {
+  [ -x "$BUILD_DIR/vantiro-cli" ] || cmd_build
+  "$BUILD_DIR/vantiro-cli" demo "$@"
+}
+
+usage() {
+  cat <<TXT
+usage: ./vantiro.sh <command> [args]
+  deps    install the Debian packages the project needs (idempotent)
+  build   configure and build into build/ (Release with debug info)
+  gui     start the program (builds first when needed)
+  test    deps + build + all tests (under xvfb-run when there is no display)
+  demo    run the command-line demo on generated data
+TXT
+}
+
+case "${1:-}" in
+  deps) shift; cmd_deps "$@" ;;
+  build) shift; cmd_build "$@" ;;
+  gui) shift; cmd_gui "$@" ;;
+  test) shift; cmd_test "$@" ;;
+  demo) shift; cmd_demo "$@" ;;
+  *) usage; [ -z "${1:-}" ] || exit 2 ;;
+esac
