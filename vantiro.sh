@@ -9,7 +9,7 @@ JOBS="${VANTIRO_JOBS:-$(nproc)}"
 # Exactly what the project needs from Debian; the compiler and git are assumed.
 PACKAGES=(
   cmake ninja-build ccache g++ pkg-config
-  qt6-base-dev libqt6opengl6-dev
+  qt6-base-dev qt6-base-private-dev libqt6opengl6-dev
   libopencv-dev libopencv-contrib-dev
   libvtk9-dev
   libgtest-dev libgmock-dev libbenchmark-dev

@@ -24,6 +24,20 @@ std::unique_ptr<QSettings> openSettings(const QString& fileName)
     return std::make_unique<QSettings>(fileName.isEmpty() ? userSettingsFile() : fileName, QSettings::IniFormat);
 }
 
+namespace {
+bool g_dynamicMinMax = false;
+}
+
+void setDynamicMinMaxColorMapping(bool on)
+{
+    g_dynamicMinMax = on;
+}
+
+bool dynamicMinMaxColorMapping()
+{
+    return g_dynamicMinMax;
+}
+
 } // namespace vantiro
 
 QVariant readSetting(const QString& key, const QVariant& defaultValue, const QString& fileName)

@@ -4,7 +4,7 @@
 
 #include <memory>
 
-class QSettings;
+#include <QSettings>
 
 namespace vantiro {
 
@@ -24,6 +24,11 @@ QString userSettingsFile();
 
 // The per-user store (fileName empty) or the INI file fileName.
 std::unique_ptr<QSettings> openSettings(const QString& fileName = QString());
+
+// Process-wide switch read once at start-up ("DynamicMinMaxColorMapping"): per-point error
+// colours follow the caller's minimum and maximum instead of the fixed scale.
+void setDynamicMinMaxColorMapping(bool on);
+bool dynamicMinMaxColorMapping();
 
 } // namespace vantiro
 

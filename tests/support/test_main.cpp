@@ -3,7 +3,9 @@
 
 #ifdef VANTIRO_TEST_GUI
 #include <QApplication>
-using TestApp = QApplication;
+
+#include "app/ui/CompressorApplication.h"
+using TestApp = CompressorApplication<QApplication>;
 #else
 #include <QCoreApplication>
 using TestApp = QCoreApplication;
