@@ -26,6 +26,9 @@
 #include <QUrl>
 
 #include <vtkActor.h>
+#include <vtkAssembly.h>
+#include <vtkFollower.h>
+#include <vtkMatrix4x4.h>
 #include <vtkCamera.h>
 #include <vtkGenericOpenGLRenderWindow.h>
 #include <vtkProp3D.h>
@@ -40,11 +43,15 @@
 #include "app/ui/Log.h"
 #include "app/ui/LogoLabel.h"
 #include "intrinsic/ui/IntrinsicCalibrationWidget.h"
+#include "projector/GrayCodePatternGenerator.h"
 #include "projector/ui/CamProjStereoCalib.h"
 #include "robot/ui/HandEyeCalib.h"
 #include "robot/ui/ToolFlangeCalib.h"
+#include "sensors/ui/SceneProps.h"
 #include "sensors/ui/SensorTree.h"
 #include "stereo/ui/ExtrinsicStereoCalibrationWidget.h"
+#include "targets/BoardImages.h"
+#include "targets/ui/TargetPreview.h"
 #include "widgets/VtkOpenGLWidget.h"
 
 namespace {
@@ -91,7 +98,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent)
         m_targetRenderer = vtkSmartPointer<vtkRenderer>::New();
         m_sceneRenderer = vtkSmartPointer<vtkRenderer>::New();
         m_sceneOverlayRenderer = vtkSmartPointer<vtkRenderer>::New();
-        m_targetOriginActor = vtkSmartPointer<vtkActor>::New();
+        m_targetOriginActor = props::axesGlyph(100);
         buildDictionaryNames();
 
         // C2
@@ -335,16 +342,72 @@ void MainWindow::readTargetSettings(MainWindowSettings& s)
 void MainWindow::updateTargetPreview()
 {
     ui.tabWidget->setCurrentWidget(ui.tab_TargetView);
-    TargetStatusInfo status = targetStatus(TargetStatus::Valid);
-    if (ui.radioButton_TargetChessboard->isChecked())
-        status = chessboardStatus(ui.spinBox_ChessboardNumSquaresX->value(), ui.spinBox_ChessboardNumSquaresY->value());
-    else if (ui.radioButton_TargetRadonChessboardWithMarkers->isChecked())
-        status = chessboardStatus(ui.spinBox_RadonChessboardNumSquaresX->value(),
-                                  ui.spinBox_RadonChessboardNumSquaresY->value());
-    ui.label_TargetStatus->setStyleSheet(status.styleSheet);
-    ui.label_TargetStatus->setText(status.text);
-    if (status.status == TargetStatus::Ambiguous)
+    if (m_targetBoardActor)
+        m_targetRenderer->RemoveViewProp(m_targetBoardActor);
+    m_targetRenderer->RemoveViewProp(m_targetOriginActor);
+
+    BoardImage board;
+    cv::Vec3d origin;
+    if (ui.radioButton_TargetChessboard->isChecked() || ui.radioButton_TargetRadonChessboardWithMarkers->isChecked()) {
+        const bool radon = ui.radioButton_TargetRadonChessboardWithMarkers->isChecked();
+        int numX, numY;
+        double w, h;
+        if (radon) {
+            numX = ui.spinBox_RadonChessboardNumSquaresX->value();
+            numY = ui.spinBox_RadonChessboardNumSquaresY->value();
+            w = h = ui.spinBox_RadonChessboardSquareSize->value();
+            board = radonImage(numX, numY, w, ui.spinBox_RadonChessboardMarkerPositionX->value(),
+                               ui.spinBox_RadonChessboardMarkerPositionY->value());
+        } else {
+            numX = ui.spinBox_ChessboardNumSquaresX->value();
+            numY = ui.spinBox_ChessboardNumSquaresY->value();
+            w = ui.spinBox_ChessboardSquareWidth->value();
+            h = ui.spinBox_ChessboardSquareHeight->value();
+            board = chessboardImage(numX, numY, w, h);
+        }
+        origin = cv::Vec3d(w * numX * 0.5 - w, -(h * numY * 0.5 - h), 0);
+    } else {
+        const int id = ui.comboBox_ChArUcoDictionary->currentIndex();
+        if (m_dictionaryNames.count(id) == 0) {
+            // Not a dictionary of the table: show the previous board again.
+            if (m_targetBoardActor)
+                m_targetRenderer->AddViewProp(m_targetBoardActor);
+            m_targetRenderer->AddViewProp(m_targetOriginActor);
+            ui.QVTKWidget_Target->render();
+            return;
+        }
+        const int numX = ui.spinBox_ChArUcoWidth->value();
+        const int numY = ui.spinBox_ChArUcoHeight->value();
+        const double s = ui.doubleSpinBox_ChArUcoSquareSize->value();
+        board = charucoImage(numX, numY, s, ui.doubleSpinBox_ArUcoMarkerSize->value(), id,
+                             ui.checkBox_CharucoLegacy->isChecked());
+        origin = cv::Vec3d(-s * numX * 0.5, s * numY * 0.5, 0);
+    }
+
+    ui.label_TargetStatus->setStyleSheet(board.status.styleSheet);
+    ui.label_TargetStatus->setText(board.status.text);
+    if (board.status.status == TargetStatus::Ambiguous)
         appendLog(ui.text_log, kAmbiguityWarning, QColor(QStringLiteral("orange")));
+    if (board.status.status == TargetStatus::Invalid) {
+        std::cout << board.message.toStdString() << std::endl;
+        appendLog(ui.text_log, QStringLiteral("Error: The target cannot be built with these settings:\n") +
+                                   board.message + QStringLiteral("\n\n"),
+                  Qt::red);
+    }
+
+    m_targetBoardActor = boardAssembly(board);
+    if (m_targetBoardActor)
+        m_targetRenderer->AddViewProp(m_targetBoardActor);
+    m_targetOriginActor->SetUserMatrix(props::poseMatrix(cv::Matx33d::eye(), origin));
+    m_targetRenderer->AddViewProp(m_targetOriginActor);
+    // A board of another size is refitted; otherwise the user's view stays.
+    const cv::Size2d size(board.width, board.height);
+    if (size != m_previewBoardSize && board.width > 0) {
+        m_previewBoardSize = size;
+        resetTargetView();
+        return;
+    }
+    m_targetRenderer->ResetCameraClippingRange();
     ui.QVTKWidget_Target->render();
 }
 
@@ -667,13 +730,59 @@ void MainWindow::openProject()
 
 // ---------------------------------------------------------------- scene
 
-void MainWindow::redrawScene()
+void MainWindow::updateSceneCameraRange()
 {
-    ui.QVTKWidget_Scene->render();
+    // Both layers share one camera: clip by the props of both.
+    double bounds[6];
+    m_sceneRenderer->ComputeVisiblePropBounds(bounds);
+    double overlay[6];
+    m_sceneOverlayRenderer->ComputeVisiblePropBounds(overlay);
+    if (overlay[0] <= overlay[1]) {
+        if (bounds[0] > bounds[1]) {
+            std::copy(overlay, overlay + 6, bounds);
+        } else {
+            for (int i = 0; i < 6; i += 2) {
+                bounds[i] = std::min(bounds[i], overlay[i]);
+                bounds[i + 1] = std::max(bounds[i + 1], overlay[i + 1]);
+            }
+        }
+    }
+    if (bounds[0] <= bounds[1])
+        m_sceneRenderer->ResetCameraClippingRange(bounds);
 }
 
-void MainWindow::removeSensorProps(int)
+void MainWindow::redrawScene()
 {
+    const SensorObjectList& list = ui.widget_sensors->sensorList();
+    if (list.objects.empty())
+        return;
+    for (const auto& o : list.objects) {
+        m_sceneRenderer->RemoveActor(o->frustumActor);
+        m_sceneRenderer->RemoveActor(o->axesActor);
+        m_sceneOverlayRenderer->RemoveActor(o->label);
+        o->axesActor = props::axesGlyph(400);
+        o->frustumActor = props::frustum(m_sceneRenderer, o->K, o->imgSize, 1000);
+        const cv::Vec3d position(o->t(0), o->t(1), o->t(2));
+        o->label = props::nameLabel(m_sceneOverlayRenderer, o->name, &position);
+        const auto pose = props::poseMatrix(o->R, position);
+        o->axesActor->SetUserMatrix(pose);
+        o->frustumActor->SetUserMatrix(pose);
+        m_sceneRenderer->AddActor(o->axesActor);
+    }
+    updateSceneCameraRange();
+    ui.QVTKWidget_Scene->render();
+    ui.tabWidget->setCurrentWidget(ui.tab_SceneView);
+}
+
+void MainWindow::removeSensorProps(int id)
+{
+    const auto o = ui.widget_sensors->sensorList().find(id);
+    if (!o)
+        return;
+    m_sceneRenderer->RemoveActor(o->frustumActor);
+    m_sceneRenderer->RemoveActor(o->axesActor);
+    m_sceneOverlayRenderer->RemoveActor(o->label);
+    updateSceneCameraRange();
     ui.QVTKWidget_Scene->render();
     ui.tabWidget->setCurrentWidget(ui.tab_SceneView);
 }
@@ -684,7 +793,7 @@ void MainWindow::resetSceneView()
     camera->SetPosition(0, 0, -5000);
     camera->SetFocalPoint(0, 0, 0);
     camera->SetViewUp(0, -1, 0);
-    m_sceneRenderer->ResetCameraClippingRange();
+    updateSceneCameraRange();
     ui.QVTKWidget_Scene->render();
     ui.tabWidget->setCurrentWidget(ui.tab_SceneView);
 }
@@ -699,7 +808,14 @@ void MainWindow::resetTargetView()
     ui.QVTKWidget_Target->render();
 }
 
-void MainWindow::generateGrayCodeImages() {}
+void MainWindow::generateGrayCodeImages()
+{
+    TextEditLogSink log(ui.text_log);
+    ::generateGrayCodeImages(currentWorkingDirectory(), ui.spin_proj_width->value(), ui.spin_proj_height->value(), log,
+                             [this](const QString& title, const QString& text) {
+                                 return vantiro::dialogs::askYesNo(this, title, text);
+                             });
+}
 
 // ---------------------------------------------------------------- modules
 

@@ -91,6 +91,7 @@ private:
     QList<QWidget*> settingsWidgets() const;
     QString currentWorkingDirectory() const;
     void saveRecentList();
+    void updateSceneCameraRange();
     template <class Module>
     void connectCommon(Module* module);
 
@@ -105,6 +106,7 @@ private:
     QPointer<HandEyeCalib> m_handEye;
     QPointer<CamProjStereoCalib> m_camProj;
     std::map<int, QString> m_dictionaryNames;
+    cv::Size2d m_previewBoardSize;
     // Module windows live until the application ends; the main window owns them.
     QList<QPointer<QWidget>> m_moduleWindows;
 };

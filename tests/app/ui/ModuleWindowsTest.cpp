@@ -95,3 +95,28 @@ TEST_F(MainWindowTest, ClosingAsksAndClosesModuleWindowsOnYes)
     EXPECT_FALSE(m->isVisible());
     EXPECT_FALSE(s->isVisible());
 }
+
+TEST_F(MainWindowTest, GrayCodeButtonWritesThePatternFolder)
+{
+    QTemporaryDir dir;
+    MainWindow& w = make();
+    w.ui.pushButton_generateGrayCodeImages->click();
+    EXPECT_TRUE(logText().contains("Please specify a working directory")) << logText().toStdString();
+    EXPECT_TRUE(boxes.isEmpty());
+
+    w.setWorkingDirectory(dir.path());
+    w.ui.spin_proj_width->setValue(64);
+    w.ui.spin_proj_height->setValue(32);
+    answer = QMessageBox::No;
+    w.ui.pushButton_generateGrayCodeImages->click();
+    ASSERT_EQ(boxes.size(), 1);
+    EXPECT_TRUE(boxes[0].startsWith("Generate Gray-Code Projector Images (64x32 px)|"));
+    const QString folder = dir.path() + "/GrayCodeImages_64_32";
+    EXPECT_FALSE(QFileInfo::exists(folder)) << "No writes nothing";
+
+    answer = QMessageBox::Yes;
+    w.ui.pushButton_generateGrayCodeImages->click();
+    // 2 + 2 * (6 column bits + 5 row bits) images.
+    EXPECT_EQ(QDir(folder).entryList({"*.png"}, QDir::Files).size(), 24);
+    EXPECT_TRUE(logText().contains("Saved 24 Gray-Code images to:\n" + folder));
+}
