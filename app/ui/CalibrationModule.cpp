@@ -2,9 +2,13 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QFileInfo>
+#include <QListWidget>
 #include <QPushButton>
 #include <QSignalBlocker>
 
+#include "app/Settings.h"
+#include "app/ui/Dialogs.h"
 #include "app/ui/Log.h"
 
 CalibrationModule::CalibrationModule(const SensorObjectList& sensorList, QWidget* parent)
@@ -67,4 +71,65 @@ bool CalibrationModule::checkAbort(QTextEdit* log)
     appendLog(log, QStringLiteral("Calibration aborted \n\n"), Qt::red);
     m_busy = false;
     return true;
+}
+
+vantiro::AbortCheck CalibrationModule::abortCheck()
+{
+    return [this] {
+        QApplication::processEvents();
+        if (!m_abortRequested)
+            return false;
+        m_busy = false;
+        return true;
+    };
+}
+
+QString CalibrationModule::workingDirectory()
+{
+    return vantiro::openSettings()->value(QStringLiteral("MainWindow/comboBox_WorkingDirectory")).toString();
+}
+
+bool CalibrationModule::foldersRelated(const QString& imageFolder, const QString& workingDirectory)
+{
+    return imageFolder.startsWith(workingDirectory, Qt::CaseSensitive) ||
+           workingDirectory.startsWith(imageFolder, Qt::CaseSensitive);
+}
+
+void CalibrationModule::warnAboutImageFolder(QTextEdit* log, const QStringList& files, bool withPrefix)
+{
+    if (files.isEmpty())
+        return;
+    if (foldersRelated(QFileInfo(files.front()).absolutePath(), workingDirectory()))
+        return;
+    const QString text = QStringLiteral(
+        "Current Directory and working directory are different, settings will be saved in working directory\n\n");
+    appendLog(log, withPrefix ? QStringLiteral("Warning: ") + text : text, QColor(QStringLiteral("orange")));
+}
+
+void CalibrationModule::fillImageList(QListWidget* list, const QStringList& files)
+{
+    list->clear();
+    for (const QString& file : files) {
+        auto* item = new QListWidgetItem(QFileInfo(file).fileName(), list);
+        item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+        item->setCheckState(Qt::Checked);
+    }
+    if (list->count() > 0)
+        list->setCurrentRow(0);
+}
+
+QStringList CalibrationModule::loadImageList(QListWidget* list, QTextEdit* log, const QString& title,
+                                             const std::function<void(const QStringList&)>& resetState,
+                                             bool warningPrefix)
+{
+    const QStringList files = vantiro::dialogs::openFileNames(
+        this, title, workingDirectory(),
+        QStringLiteral("Image Files (*.png *.jpg *.jpeg *.tif *.tiff *.bmp);; All files (*.*)"));
+    if (files.isEmpty())
+        return files;
+    warnAboutImageFolder(log, files, warningPrefix);
+    if (resetState)
+        resetState(files);
+    fillImageList(list, files);
+    return files;
 }
