@@ -41,7 +41,7 @@ cmd_build() {
   if [ ! -f "$BUILD_DIR/build.ninja" ]; then
     cmake -S "$ROOT" -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE="${VANTIRO_BUILD_TYPE:-RelWithDebInfo}" "${launcher[@]}"
   fi
-  cmake --build "$BUILD_DIR" -j "$JOBS"
+  cmake --build "$BUILD_DIR" -j "$JOBS" "$@"
 }
 
 run_with_display() {
@@ -53,7 +53,7 @@ run_with_display() {
 }
 
 cmd_gui() {
-  [ -x "$BUILD_DIR/vantiro" ] || cmd_build
+  if [ ! -x "$BUILD_DIR/vantiro" ]; then cmd_deps; cmd_build; fi
   run_with_display "$BUILD_DIR/vantiro" "$@"
 }
 
@@ -65,7 +65,9 @@ cmd_test() {
 }
 
 cmd_demo() {
-  [ -x "$BUILD_DIR/vantiro-cli" ] || cmd_build
+  # Only the command-line tool is needed; when it is up to date this costs a second.
+  [ -f "$BUILD_DIR/build.ninja" ] || cmd_deps
+  cmd_build --target vantiro-cli
   "$BUILD_DIR/vantiro-cli" demo "$@"
 }
 
@@ -73,10 +75,10 @@ usage() {
   cat <<TXT
 usage: ./vantiro.sh <command> [args]
   deps    install the Debian packages the project needs (idempotent)
-  build   configure and build into build/ (Release with debug info)
+  build   configure and build into build/ (Release with debug info; cmake --build options follow)
   gui     start the program (builds first when needed)
   test    deps + build + all tests (under xvfb-run when there is no display)
-  demo    run the command-line demo on generated data
+  demo    build the command-line tool if needed and run its demo on generated data
 TXT
 }
 

@@ -1,0 +1,346 @@
+#include "cli/CliSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include <opencv2/imgcodecs.hpp>
+
+#include <algorithm>
+
+#include "targets/TargetSettingsFile.h"
+#include "cli/TargetArgument.h"
+
+namespace cli {
+
+namespace {
+
+// Digit runs compare by value (leading zeros aside), everything else character by character.
+// Written out rather than left to the collator: its numeric mode does nothing under the C locale
+// that servers and CI machines run with.
+int naturalCompare(const QString& a, const QString& b)
+{
+    qsizetype i = 0, j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (a[i].isDigit() && b[j].isDigit()) {
+            qsizetype ei = i, ej = j;
+            while (ei < a.size() && a[ei].isDigit())
+                ++ei;
+            while (ej < b.size() && b[ej].isDigit())
+                ++ej;
+            qsizetype si = i, sj = j;
+            while (si + 1 < ei && a[si] == QLatin1Char('0'))
+                ++si;
+            while (sj + 1 < ej && b[sj] == QLatin1Char('0'))
+                ++sj;
+            if (ei - si != ej - sj)
+                return ei - si < ej - sj ? -1 : 1;
+            for (qsizetype k = 0; k < ei - si; ++k)
+                if (a[si + k] != b[sj + k])
+                    return a[si + k] < b[sj + k] ? -1 : 1;
+            i = ei;
+            j = ej;
+            continue;
+        }
+        if (a[i] != b[j])
+            return a[i] < b[j] ? -1 : 1;
+        ++i;
+        ++j;
+    }
+    if (i < a.size() || j < b.size())
+        return i < a.size() ? 1 : -1;
+    return QString::compare(a, b); // "01" and "1": a stable, total order
+}
+
+} // namespace
+
+void naturalSort(QStringList& paths)
+{
+    std::stable_sort(paths.begin(), paths.end(),
+                     [](const QString& a, const QString& b) { return naturalCompare(a, b) < 0; });
+}
+
+namespace {
+
+bool isGlob(const QString& text)
+{
+    return text.contains(QLatin1Char('*')) || text.contains(QLatin1Char('?')) || text.contains(QLatin1Char('['));
+}
+
+const QStringList& imageFilters()
+{
+    static const QStringList filters = {
+        QStringLiteral("*.png"), QStringLiteral("*.jpg"),  QStringLiteral("*.jpeg"), QStringLiteral("*.tif"),
+        QStringLiteral("*.tiff"), QStringLiteral("*.bmp"), QStringLiteral("*.PNG"),  QStringLiteral("*.JPG"),
+        QStringLiteral("*.JPEG"), QStringLiteral("*.TIF"), QStringLiteral("*.TIFF"), QStringLiteral("*.BMP")};
+    return filters;
+}
+
+} // namespace
+
+QStringList expandImageArguments(const QStringList& arguments)
+{
+    QStringList files;
+    for (const QString& arg : arguments) {
+        if (isGlob(arg)) {
+            const QFileInfo info(arg);
+            const QDir dir = info.dir();
+            if (!dir.exists())
+                throw UsageError(QStringLiteral("no such folder: %1").arg(dir.path()));
+            QStringList matches = dir.entryList({info.fileName()}, QDir::Files | QDir::Readable, QDir::NoSort);
+            if (matches.isEmpty())
+                throw UsageError(QStringLiteral("no file matches \"%1\"").arg(arg));
+            naturalSort(matches);
+            for (const QString& m : matches)
+                files << QDir::cleanPath(dir.path() + QLatin1Char('/') + m);
+            continue;
+        }
+        const QFileInfo info(arg);
+        if (!info.exists())
+            throw UsageError(QStringLiteral("image not found: %1").arg(arg));
+        if (info.isDir())
+            throw UsageError(QStringLiteral("%1 is a folder; give image files or a quoted glob such as '%1/*.png'").arg(arg));
+        files << QDir::cleanPath(arg);
+    }
+    return files;
+}
+
+QStringList imagesInFolder(const QString& folder)
+{
+    const QDir dir(folder);
+    QStringList names = dir.entryList(imageFilters(), QDir::Files, QDir::NoSort);
+    names.removeDuplicates();
+    naturalSort(names);
+    QStringList paths;
+    for (const QString& n : names)
+        paths << dir.filePath(n);
+    return paths;
+}
+
+QString workingDirectoryOption(const ArgParser& parser)
+{
+    const QString dir = parser.value(QStringLiteral("workdir"), QStringLiteral("."));
+    const QFileInfo info(dir);
+    if (!info.exists())
+        throw UsageError(QStringLiteral("working directory does not exist: %1").arg(dir));
+    if (!info.isDir())
+        throw UsageError(QStringLiteral("working directory is not a folder: %1").arg(dir));
+    return info.absoluteFilePath();
+}
+
+void addTargetOptions(ArgParser& parser)
+{
+    parser.addOption(QStringLiteral("target"), QStringLiteral("TARGET"),
+                     QStringLiteral("The calibration target: chessboard:10x7:25 (squares X x Y, square size in mm;\n"
+                                    "25x30 for an independent height; :exhaustive for the slow search),\n"
+                                    "charuco:10x9:100:75:DICT_6X6_250 (square, marker size, dictionary; :legacy),\n"
+                                    "radon:10x9:100 (chessboard with markers)."));
+    parser.addOption(QStringLiteral("settings"), QStringLiteral("FILE"),
+                     QStringLiteral("Take the target from a MainWindowSettings.ini saved by the GUI (or a folder\n"
+                                    "holding one). Default: the working directory's, when there is one."));
+}
+
+namespace {
+
+QString settingsPath(const ArgParser& parser, const QString& workingDirectory)
+{
+    if (parser.isSet(QStringLiteral("settings"))) {
+        const QString given = parser.value(QStringLiteral("settings"));
+        return QFileInfo(given).isDir() ? targetSettingsFilePath(given) : given;
+    }
+    const QString inWorkdir = targetSettingsFilePath(workingDirectory);
+    return QFileInfo::exists(inWorkdir) ? inWorkdir : QString();
+}
+
+MainWindowSettings readSettings(const QString& path)
+{
+    const TargetSettingsFileResult read = readTargetSettingsFile(path);
+    if (!read.ok)
+        throw UsageError(read.error);
+    return read.settings;
+}
+
+} // namespace
+
+MainWindowSettings targetFromOptions(const ArgParser& parser, const QString& workingDirectory, QString* source)
+{
+    if (parser.isSet(QStringLiteral("target")) && parser.isSet(QStringLiteral("settings")))
+        throw UsageError(QStringLiteral("give either --target or --settings, not both"));
+    if (parser.isSet(QStringLiteral("target"))) {
+        if (source)
+            *source = QStringLiteral("--target");
+        return parseTargetArgument(parser.value(QStringLiteral("target")));
+    }
+    const QString path = settingsPath(parser, workingDirectory);
+    if (path.isEmpty())
+        throw UsageError(QStringLiteral("no target given: use --target KIND:... or --settings FILE (no %1 in %2)")
+                             .arg(kTargetSettingsFileName, workingDirectory));
+    if (source)
+        *source = path;
+    return readSettings(path);
+}
+
+cv::Size parseResolution(const QString& text, const QString& option)
+{
+    const QStringList parts = text.trimmed().toLower().split(QLatin1Char('x'));
+    bool okW = false, okH = false;
+    int w = 0, h = 0;
+    if (parts.size() == 2) {
+        w = parts[0].toInt(&okW);
+        h = parts[1].toInt(&okH);
+    }
+    if (!okW || !okH || w < 1 || h < 1 || w > 999999 || h > 999999)
+        throw UsageError(QStringLiteral("%1 must be WIDTHxHEIGHT in pixels (1..999999 each), not \"%2\"").arg(option, text));
+    return {w, h};
+}
+
+cv::Size projectorFromOptions(const ArgParser& parser, const QString& workingDirectory)
+{
+    if (parser.isSet(QStringLiteral("projector")))
+        return parseResolution(parser.value(QStringLiteral("projector")), QStringLiteral("--projector"));
+    const QString path = settingsPath(parser, workingDirectory);
+    if (path.isEmpty())
+        throw UsageError(QStringLiteral("no projector resolution given: use --projector WIDTHxHEIGHT"));
+    const MainWindowSettings s = readSettings(path);
+    return {s.projectorWidth, s.projectorHeight};
+}
+
+IntrinsicsFile readIntrinsicsGuess(const QString& path)
+{
+    auto bad = [&path](const QString& why) { return UsageError(QStringLiteral("intrinsics file %1: %2").arg(path, why)); };
+    if (!QFileInfo(path).isFile())
+        throw bad(QStringLiteral("no such file"));
+    IntrinsicsFile file;
+    try {
+        cv::FileStorage fs(QFile::encodeName(path).toStdString(), cv::FileStorage::READ);
+        if (!fs.isOpened())
+            throw bad(QStringLiteral("cannot be read"));
+        cv::Mat K, kc;
+        fs["K"] >> K;
+        fs["kc"] >> kc;
+        if (K.rows != 3 || K.cols != 3 || K.channels() != 1)
+            throw bad(QStringLiteral("\"K\" is missing or not a 3x3 matrix"));
+        K.convertTo(file.K, CV_64F);
+        if (!cv::checkRange(file.K) || file.K.at<double>(0, 0) <= 0.0 || file.K.at<double>(1, 1) <= 0.0)
+            throw bad(QStringLiteral("\"K\" needs positive focal lengths fx and fy"));
+        if (!kc.empty()) {
+            if ((kc.rows != 1 && kc.cols != 1) || kc.channels() != 1 || kc.total() > 14)
+                throw bad(QStringLiteral("\"kc\" is not a row of up to 14 coefficients"));
+            kc.reshape(1, 1).convertTo(file.distortion, CV_64F);
+            if (!cv::checkRange(file.distortion))
+                throw bad(QStringLiteral("\"kc\" holds a value that is not a finite number"));
+        }
+        const cv::FileNode size = fs["imgSize"];
+        if (!size.empty()) {
+            if (!size.isSeq() || size.size() != 2 || !size[0].isInt() || !size[1].isInt() || int(size[0]) <= 0 ||
+                int(size[1]) <= 0)
+                throw bad(QStringLiteral("\"imgSize\" is not [width, height]"));
+            file.imageSize = cv::Size(int(size[0]), int(size[1]));
+        }
+    } catch (const cv::Exception& e) {
+        throw bad(QString::fromStdString(e.err).trimmed());
+    }
+    return file;
+}
+
+void addModelOptions(ArgParser& parser, const QString& prefix, const QString& who)
+{
+    parser.addOption(prefix + QStringLiteral("fix"), QStringLiteral("LIST"),
+                     QStringLiteral("Keep fixed%1: comma list of k1..k6, focal, principal-point\n"
+                                    "(focal and principal-point need start values).")
+                         .arg(who));
+    parser.addFlag(prefix + QStringLiteral("free-aspect-ratio"),
+                   QStringLiteral("Estimate fx and fy independently%1 (default: fixed ratio).").arg(who));
+    parser.addFlag(prefix + QStringLiteral("rational"), QStringLiteral("Rational model k4, k5, k6%1.").arg(who));
+    parser.addFlag(prefix + QStringLiteral("tangential"),
+                   QStringLiteral("Estimate tangential distortion p1, p2%1.").arg(who));
+    parser.addFlag(prefix + QStringLiteral("no-radial"), QStringLiteral("No radial distortion%1 (k1..k3 stay 0).").arg(who));
+}
+
+ModelOptions modelOptionsFrom(const ArgParser& parser, const QStringList& prefixes, bool guess)
+{
+    ModelOptions m;
+    for (const QString& prefix : prefixes) {
+        const QString fixOption = prefix + QStringLiteral("fix");
+        for (const QString& item : parser.value(fixOption).split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+            const QString name = item.trimmed().toLower();
+            if (name.size() == 2 && name[0] == QLatin1Char('k') && name[1] >= QLatin1Char('1') &&
+                name[1] <= QLatin1Char('6'))
+                m.fixK[size_t(name[1].unicode() - '1')] = true;
+            else if (name == QLatin1String("focal"))
+                m.fixFocalLength = true;
+            else if (name == QLatin1String("principal-point") || name == QLatin1String("pp"))
+                m.fixPrincipalPoint = true;
+            else
+                throw UsageError(QStringLiteral("--%1: unknown parameter \"%2\" (k1..k6, focal, principal-point)")
+                                     .arg(fixOption, item.trimmed()));
+        }
+        m.fixAspectRatio = m.fixAspectRatio && !parser.isSet(prefix + QStringLiteral("free-aspect-ratio"));
+        m.useRationalModel = m.useRationalModel || parser.isSet(prefix + QStringLiteral("rational"));
+        m.useTangentialDistortion = m.useTangentialDistortion || parser.isSet(prefix + QStringLiteral("tangential"));
+        m.useRadialDistortion = m.useRadialDistortion && !parser.isSet(prefix + QStringLiteral("no-radial"));
+    }
+    const QString first = prefixes.value(prefixes.size() - 1);
+    if ((m.fixFocalLength || m.fixPrincipalPoint) && !guess)
+        throw UsageError(QStringLiteral("fixing the focal length or principal point needs start values: add --%1guess FILE")
+                             .arg(first));
+    if (!m.useRadialDistortion && m.useRationalModel)
+        throw UsageError(QStringLiteral("the rational model needs radial distortion (drop --%1no-radial)").arg(first));
+    if (!m.useRationalModel && (m.fixK[3] || m.fixK[4] || m.fixK[5]))
+        throw UsageError(QStringLiteral("k4, k5 and k6 exist only in the rational model (add --%1rational)").arg(first));
+    // As the options tab does when radial distortion is switched off.
+    if (!m.useRadialDistortion)
+        m.fixK[0] = m.fixK[1] = m.fixK[2] = true;
+    return m;
+}
+
+void writeFileAtomically(const QString& path, const QByteArray& data)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        throw RunError(QStringLiteral("cannot write %1: %2").arg(path, file.errorString()));
+    if (file.write(data) != data.size()) {
+        const QString why = file.errorString();
+        file.cancelWriting();
+        throw RunError(QStringLiteral("cannot write %1: %2").arg(path, why));
+    }
+    if (!file.commit())
+        throw RunError(QStringLiteral("cannot write %1: %2").arg(path, file.errorString()));
+}
+
+void writeImageAtomically(const QString& path, const cv::Mat& image)
+{
+    const QString suffix = QFileInfo(path).suffix();
+    std::vector<uchar> bytes;
+    try {
+        if (!cv::imencode("." + suffix.toStdString(), image, bytes))
+            throw RunError(QStringLiteral("cannot encode %1").arg(path));
+    } catch (const cv::Exception& e) {
+        throw RunError(QStringLiteral("cannot encode %1: %2").arg(path, QString::fromStdString(e.err)));
+    }
+    writeFileAtomically(path, QByteArray(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size())));
+}
+
+void writeStorageAtomically(const QString& path, const std::function<void(cv::FileStorage&)>& fill)
+{
+    const bool json = QFileInfo(path).suffix().compare(QLatin1String("json"), Qt::CaseInsensitive) == 0;
+    std::string text;
+    try {
+        cv::FileStorage fs(json ? "data.json" : "data.yml",
+                           cv::FileStorage::WRITE | cv::FileStorage::MEMORY |
+                               (json ? cv::FileStorage::FORMAT_JSON : cv::FileStorage::FORMAT_YAML));
+        fill(fs);
+        text = fs.releaseAndGetString();
+    } catch (const cv::Exception& e) {
+        throw RunError(QStringLiteral("cannot write %1: %2").arg(path, QString::fromStdString(e.err)));
+    }
+    writeFileAtomically(path, QByteArray::fromStdString(text));
+}
+
+QString seconds(qint64 milliseconds)
+{
+    return QString::number(double(milliseconds) / 1000.0, 'f', 1) + QStringLiteral(" s");
+}
+
+} // namespace cli

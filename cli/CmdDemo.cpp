@@ -1,0 +1,511 @@
+// demo: generated data through the tool's own commands, compared with the ground truth.
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <opencv2/calib3d.hpp>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include <cmath>
+
+#include "app/ProjectFile.h"
+#include "cli/CliSupport.h"
+#include "cli/Commands.h"
+#include "cli/Console.h"
+#include "cli/SynthData.h"
+#include "cli/TargetArgument.h"
+#include "sensors/Pose.h"
+#include "synth/BoardPattern.h"
+#include "synth/CameraModel.h"
+#include "synth/Renderer.h"
+
+namespace cli {
+
+using vantiro::synth::CameraModel;
+
+namespace {
+
+// Pass limits. Noise of 1 grey value and 640 x 480 images leave the corner positions a few
+// hundredths of a pixel off; these limits sit well above what a sound calibration reaches and
+// well below what any mistake (a swapped axis, a missing distortion term, a wrong pairing) gives.
+constexpr double kMaxFocalError = 0.01;        // relative
+constexpr double kMaxPrincipalPointError = 5.0; // px
+constexpr double kMaxRms = 0.5;                // px
+constexpr double kMaxDistortionError = 0.5;    // px, largest where the views cover the image
+constexpr double kMaxRotationError = 0.25;     // degrees
+constexpr double kMaxTranslationError = 0.02;  // relative to the baseline
+constexpr double kMinDecoded = 0.97;           // lit board pixels decoded to the true projector pixel (+-1)
+constexpr double kMinRejected = 0.98;          // unlit pixels left undecoded
+
+struct Step
+{
+    int status = -1;
+    qint64 ms = 0;
+    QString log;
+};
+
+QString quoted(const QStringList& arguments)
+{
+    QStringList out;
+    for (const QString& a : arguments)
+        out << (a.contains(QLatin1Char(' ')) || a.contains(QLatin1Char('*')) ? QLatin1Char('\'') + a + QLatin1Char('\'') : a);
+    return out.join(QLatin1Char(' '));
+}
+
+// Runs the tool itself with arguments, output into logPath.
+Step runTool(const QStringList& arguments, const QString& logPath, Console& console, const QString& label, int step,
+             int steps)
+{
+    Step result;
+    result.log = logPath;
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.setStandardOutputFile(logPath);
+    QElapsedTimer clock;
+    clock.start();
+    process.start(QCoreApplication::applicationFilePath(), arguments);
+    if (!process.waitForStarted(10000))
+        throw RunError(QStringLiteral("cannot start %1: %2").arg(QCoreApplication::applicationFilePath(),
+                                                                 process.errorString()));
+    while (!process.waitForFinished(250)) {
+        console.progress(label, step, steps);
+        if (process.state() == QProcess::NotRunning)
+            break;
+    }
+    result.ms = clock.elapsed();
+    result.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    if (interrupted())
+        throw RunError(QStringLiteral("interrupted"));
+    return result;
+}
+
+QString tail(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    const QStringList lines = QString::fromLocal8Bit(file.readAll()).trimmed().split(QLatin1Char('\n'));
+    return lines.isEmpty() ? QString() : lines.last();
+}
+
+struct Intrinsics
+{
+    cv::Matx33d K;
+    cv::Vec<double, 8> dist = cv::Vec<double, 8>::all(0.0);
+    double rms = -1.0;
+    bool ok = false;
+};
+
+Intrinsics readIntrinsics(const QString& path)
+{
+    Intrinsics in;
+    cv::FileStorage fs;
+    try {
+        fs.open(QFile::encodeName(path).toStdString(), cv::FileStorage::READ);
+    } catch (const cv::Exception&) {
+        return in;
+    }
+    if (!fs.isOpened())
+        return in;
+    cv::Mat K, kc;
+    fs["K"] >> K;
+    fs["kc"] >> kc;
+    if (K.rows != 3 || K.cols != 3)
+        return in;
+    in.K = cv::Matx33d(K);
+    kc = kc.reshape(1, 1);
+    for (int i = 0; i < std::min(8, kc.cols); ++i)
+        in.dist[i] = kc.at<double>(i);
+    if (!fs["reprojErrRMS"].empty())
+        fs["reprojErrRMS"] >> in.rms;
+    in.ok = true;
+    return in;
+}
+
+// Where the views put the target in a camera's image: the hulls of the projected inner corners.
+cv::Mat coverage(const CameraModel& camera, const vantiro::synth::BoardPattern& board,
+                 const std::vector<vantiro::synth::TargetPose>& poses)
+{
+    cv::Mat mask = cv::Mat::zeros(camera.size, CV_8UC1);
+    for (const vantiro::synth::TargetPose& pose : poses) {
+        std::vector<cv::Point> points;
+        for (const auto& c : vantiro::synth::projectCorners(camera, board, pose, 0.0))
+            points.emplace_back(cvRound(c.image.x), cvRound(c.image.y));
+        if (points.size() < 3)
+            continue;
+        std::vector<cv::Point> hull;
+        cv::convexHull(points, hull);
+        cv::fillConvexPoly(mask, hull, cv::Scalar(255));
+    }
+    return mask;
+}
+
+struct Mapping
+{
+    double covered = 1e9; // largest error where the views cover the image
+    double whole = 1e9;   // largest error anywhere in the image
+};
+
+// How far the estimated distortion moves image points from where the true distortion puts them,
+// over a grid of pixels: the whole lens model in one number, in pixels. Beyond the area the views
+// cover a calibration can only extrapolate, so that area is reported on its own.
+Mapping distortionError(const CameraModel& truth, const Intrinsics& estimate, const cv::Mat& covered)
+{
+    CameraModel model = truth;
+    model.dist = estimate.dist;
+    Mapping m;
+    m.covered = m.whole = 0.0;
+    const int step = std::max(4, truth.size.width / 80);
+    for (int y = 0; y < truth.size.height; y += step)
+        for (int x = 0; x < truth.size.width; x += step) {
+            cv::Vec3d ray;
+            if (!vantiro::synth::pixelToRay(truth, cv::Point2d(x, y), ray))
+                continue;
+            const cv::Point2d xy(ray[0] / ray[2], ray[1] / ray[2]);
+            const cv::Point2d d = vantiro::synth::distortNormalized(model, xy) - vantiro::synth::distortNormalized(truth, xy);
+            const double e = std::hypot(d.x * truth.K(0, 0), d.y * truth.K(1, 1));
+            m.whole = std::max(m.whole, e);
+            if (covered.at<uint8_t>(y, x))
+                m.covered = std::max(m.covered, e);
+        }
+    return m;
+}
+
+QString row(const QString& name, double estimate, double truth, int decimals)
+{
+    const double error = estimate - truth;
+    return QStringLiteral("      %1%2%3%4\n")
+        .arg(name.leftJustified(12))
+        .arg(QString::number(estimate, 'f', decimals), 14)
+        .arg(QString::number(truth, 'f', decimals), 14)
+        .arg((error >= 0 ? QStringLiteral("+") : QString()) + QString::number(error, 'f', decimals), 14);
+}
+
+QString header()
+{
+    return QStringLiteral("      %1%2%3%4\n")
+        .arg(QStringLiteral("parameter").leftJustified(12))
+        .arg(QStringLiteral("estimate"), 14)
+        .arg(QStringLiteral("truth"), 14)
+        .arg(QStringLiteral("error"), 14);
+}
+
+// The rows of one camera and the checks on it; returns the failed checks.
+QStringList cameraReport(const QString& prefix, const CameraModel& truth, const Intrinsics& est, const cv::Mat& covered,
+                         Console& console)
+{
+    QString text;
+    const char* k[] = {"k1", "k2", "p1", "p2", "k3"};
+    text += row(prefix + QStringLiteral("fx"), est.K(0, 0), truth.K(0, 0), 3);
+    text += row(prefix + QStringLiteral("fy"), est.K(1, 1), truth.K(1, 1), 3);
+    text += row(prefix + QStringLiteral("cx"), est.K(0, 2), truth.K(0, 2), 3);
+    text += row(prefix + QStringLiteral("cy"), est.K(1, 2), truth.K(1, 2), 3);
+    for (int i = 0; i < 5; ++i)
+        text += row(prefix + QLatin1String(k[i]), est.dist[i], truth.dist[i], 5);
+    const Mapping mapping = distortionError(truth, est, covered);
+    text += QStringLiteral("      %1distortion error: largest %2 px where the views cover the image, %3 px over "
+                           "the whole image\n")
+                .arg(prefix)
+                .arg(QString::number(mapping.covered, 'f', 3), QString::number(mapping.whole, 'f', 3));
+    console.print(text);
+
+    QStringList failed;
+    const double fx = std::abs(est.K(0, 0) / truth.K(0, 0) - 1.0), fy = std::abs(est.K(1, 1) / truth.K(1, 1) - 1.0);
+    if (!(std::max(fx, fy) < kMaxFocalError))
+        failed << QStringLiteral("%1focal length off by %2 %").arg(prefix).arg(100.0 * std::max(fx, fy), 0, 'f', 2);
+    const double pp = std::hypot(est.K(0, 2) - truth.K(0, 2), est.K(1, 2) - truth.K(1, 2));
+    if (!(pp < kMaxPrincipalPointError))
+        failed << QStringLiteral("%1principal point off by %2 px").arg(prefix).arg(pp, 0, 'f', 2);
+    if (!(mapping.covered < kMaxDistortionError))
+        failed << QStringLiteral("%1distortion off by %2 px").arg(prefix).arg(mapping.covered, 0, 'f', 2);
+    return failed;
+}
+
+void verdict(Console& console, const QString& module, const QStringList& failed, const QString& passText, int& passes)
+{
+    if (failed.isEmpty()) {
+        ++passes;
+        console.log().append(QStringLiteral("      PASS"), vantiro::logcolor::Green, true);
+        console.print(QStringLiteral("  %1: %2\n\n").arg(module, passText));
+    } else {
+        console.log().append(QStringLiteral("      FAIL"), vantiro::logcolor::Red, true);
+        console.print(QStringLiteral("  %1: %2\n\n").arg(module, failed.join(QStringLiteral("; "))));
+    }
+}
+
+double rotationAngleDegrees(const cv::Matx33d& a, const cv::Matx33d& b)
+{
+    cv::Vec3d r;
+    cv::Rodrigues(a.t() * b, r);
+    return cv::norm(r) * 180.0 / CV_PI;
+}
+
+} // namespace
+
+int runDemo(const QStringList& arguments, Console& console)
+{
+    ArgParser parser(QStringLiteral("demo"), QString(),
+                     QStringLiteral("Generates a synthetic data set (vantiro-cli synth), runs the intrinsic and stereo\n"
+                                    "calibrations and the Gray-code decoding on it with the tool's own commands, and\n"
+                                    "compares every estimate with the ground truth. Exit status 1 when a module\n"
+                                    "fails its check. Each command's full output is kept in its .log file."));
+    parser.addOption(QStringLiteral("workdir"), QStringLiteral("DIR"),
+                     QStringLiteral("A fresh folder for the run (missing or empty; default: a new folder under\n"
+                                    "the system's temporary directory, kept afterwards)."));
+    parser.addOption(QStringLiteral("target"), QStringLiteral("TARGET"),
+                     QStringLiteral("The target (default chessboard:10x7:25)."));
+    parser.addOption(QStringLiteral("poses"), QStringLiteral("N"),
+                     QStringLiteral("Views and pairs of the data set (4..50, default 8)."));
+    parser.addOption(QStringLiteral("seed"), QStringLiteral("N"), QStringLiteral("Random seed of the data set."));
+    if (!parser.parse(arguments)) {
+        console.print(parser.helpText());
+        return ExitOk;
+    }
+    const QString target = formatTargetArgument(
+        parseTargetArgument(parser.value(QStringLiteral("target"), QStringLiteral("chessboard:10x7:25"))));
+    const int poses = parser.intValue(QStringLiteral("poses"), 8, 4, 50);
+    const int seed = parser.intValue(QStringLiteral("seed"), 1, 0, 1000000000);
+
+    QString root;
+    if (parser.isSet(QStringLiteral("workdir"))) {
+        root = QFileInfo(parser.value(QStringLiteral("workdir"))).absoluteFilePath();
+        if (QFileInfo::exists(root) &&
+            !QDir(root).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).isEmpty())
+            throw UsageError(QStringLiteral("the demo needs a fresh folder; %1 is not empty").arg(root));
+        if (!QDir().mkpath(root))
+            throw RunError(QStringLiteral("cannot create %1").arg(root));
+    } else {
+        QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/vantiro-demo-XXXXXX"));
+        if (!dir.isValid())
+            throw RunError(QStringLiteral("cannot create a folder under %1").arg(QDir::tempPath()));
+        dir.setAutoRemove(false);
+        root = dir.path();
+    }
+    const QString data = root + QStringLiteral("/data");
+    const QString projector = QStringLiteral("256x192");
+    QElapsedTimer total;
+    total.start();
+
+    console.log().append(QStringLiteral("Vantiro demo: synthetic data, calibrated and compared with the ground truth\n"),
+                         QString(), true);
+    console.print(QStringLiteral("Working directory: %1\n\n").arg(root));
+    const int steps = 4;
+    int passes = 0;
+
+    // 1. The data set.
+    const QStringList synthArgs = {QStringLiteral("synth"),  QStringLiteral("--output"),   data,
+                                   QStringLiteral("--target"), target,                     QStringLiteral("--poses"),
+                                   QString::number(poses),  QStringLiteral("--projector"), projector,
+                                   QStringLiteral("--seed"), QString::number(seed)};
+    const Step synth = runTool(synthArgs, root + QStringLiteral("/synth.log"), console, QStringLiteral("Generating data"),
+                               1, steps);
+    if (synth.status != 0)
+        throw RunError(QStringLiteral("generating the data set failed: %1 (see %2)").arg(tail(synth.log), synth.log));
+    const Truth truth = readTruth(data + QStringLiteral("/truth.yml"));
+    const vantiro::synth::BoardPattern board(parseTargetArgument(truth.target));
+    console.log().append(QStringLiteral("[1/%1] Data set").arg(steps), QString(), true);
+    console.print(QStringLiteral(": %1, %2x%3 px, %4 views, %5 pairs, %6 Gray-code set(s) for a %7 projector (%8)\n"
+                                 "      vantiro-cli %9\n\n")
+                      .arg(target)
+                      .arg(truth.camera[0].size.width)
+                      .arg(truth.camera[0].size.height)
+                      .arg(truth.intrinsicImages.size())
+                      .arg(truth.primaryImages.size())
+                      .arg(truth.projectorSets.size())
+                      .arg(projector, seconds(synth.ms), quoted(synthArgs)));
+
+    // 2. Intrinsic calibration of the primary camera.
+    {
+        const QString workdir = root + QStringLiteral("/intrinsic");
+        QDir().mkpath(workdir);
+        const QStringList args = {QStringLiteral("intrinsic"), QStringLiteral("--workdir"), workdir,
+                                  QStringLiteral("--target"),  target,                      QStringLiteral("--name"),
+                                  QStringLiteral("Cam0"),      data + QStringLiteral("/intrinsic/view_*.png")};
+        const Step run = runTool(args, workdir + QStringLiteral("/intrinsic.log"), console,
+                                 QStringLiteral("Intrinsic calibration"), 2, steps);
+        console.log().append(QStringLiteral("[2/%1] Intrinsic calibration").arg(steps), QString(), true);
+        console.print(QStringLiteral(" of Cam0 from %1 views (%2)\n      vantiro-cli %3\n")
+                          .arg(truth.intrinsicImages.size())
+                          .arg(seconds(run.ms), quoted(args)));
+        QStringList failed;
+        const Intrinsics est = readIntrinsics(workdir + QStringLiteral("/Cam0.intrinsics.yml"));
+        if (run.status != 0 || !est.ok) {
+            failed << QStringLiteral("the command failed (exit %1): %2").arg(run.status).arg(tail(run.log));
+        } else {
+            console.print(header());
+            failed << cameraReport(QString(), truth.camera[0], est, coverage(truth.camera[0], board, truth.intrinsicPoses),
+                                   console);
+            console.print(QStringLiteral("      RMS reprojection error %1 px\n").arg(est.rms, 0, 'f', 4));
+            if (!(est.rms < kMaxRms))
+                failed << QStringLiteral("RMS %1 px").arg(est.rms, 0, 'f', 3);
+        }
+        verdict(console, QStringLiteral("intrinsic"), failed,
+                QStringLiteral("focal length within %1 %, principal point within %2 px, distortion within %3 px "
+                               "where the views cover the image, RMS below %4 px")
+                    .arg(100.0 * kMaxFocalError)
+                    .arg(kMaxPrincipalPointError)
+                    .arg(kMaxDistortionError)
+                    .arg(kMaxRms),
+                passes);
+    }
+
+    // 3. Stereo calibration of both cameras.
+    {
+        const QString workdir = root + QStringLiteral("/stereo");
+        QDir().mkpath(workdir);
+        const QStringList args = {QStringLiteral("stereo"),
+                                  QStringLiteral("--workdir"),
+                                  workdir,
+                                  QStringLiteral("--target"),
+                                  target,
+                                  QStringLiteral("--primary-images"),
+                                  data + QStringLiteral("/stereo/primary_*.png"),
+                                  QStringLiteral("--secondary-images"),
+                                  data + QStringLiteral("/stereo/secondary_*.png"),
+                                  // Views both cameras see stay near the image centres, which leaves k3 free
+                                  // to run off towards the corners; the truth has none.
+                                  QStringLiteral("--fix"),
+                                  QStringLiteral("k3")};
+        const Step run = runTool(args, workdir + QStringLiteral("/stereo.log"), console,
+                                 QStringLiteral("Stereo calibration"), 3, steps);
+        console.log().append(QStringLiteral("[3/%1] Stereo calibration").arg(steps), QString(), true);
+        console.print(QStringLiteral(" of Cam0 and Cam1 from %1 pairs (%2)\n      vantiro-cli %3\n")
+                          .arg(truth.primaryImages.size())
+                          .arg(seconds(run.ms), quoted(args)));
+        QStringList failed;
+        const Intrinsics cam0 = readIntrinsics(workdir + QStringLiteral("/Cam0.intrinsics.yml"));
+        const Intrinsics cam1 = readIntrinsics(workdir + QStringLiteral("/Cam1.intrinsics.yml"));
+        ProjectReadResult project;
+        if (run.status == 0) {
+            try {
+                project = readProjectFile(proposedProjectPath(workdir, QStringLiteral("Cam0")));
+            } catch (const cv::Exception&) {
+                project.status = ProjectReadResult::Status::InvalidStructure;
+            }
+        }
+        if (run.status != 0 || !cam0.ok || !cam1.ok || project.status != ProjectReadResult::Status::Ok ||
+            project.objects.size() != 2) {
+            failed << QStringLiteral("the command failed (exit %1): %2").arg(run.status).arg(tail(run.log));
+        } else {
+            console.print(header());
+            std::vector<vantiro::synth::TargetPose> inSecondary;
+            for (const vantiro::synth::TargetPose& p : truth.stereoPoses) {
+                vantiro::synth::TargetPose q;
+                q.R = truth.R * p.R;
+                q.t = truth.R * p.t + truth.T;
+                inSecondary.push_back(q);
+            }
+            failed << cameraReport(QStringLiteral("Cam0 "), truth.camera[0], cam0,
+                                   coverage(truth.camera[0], board, truth.stereoPoses), console);
+            failed << cameraReport(QStringLiteral("Cam1 "), truth.camera[1], cam1,
+                                   coverage(truth.camera[1], board, inSecondary), console);
+            // The project holds Cam1's pose in Cam0's frame; the truth the same as R^T, -R^T T.
+            const cv::Matx33d trueR = truth.R.t();
+            const cv::Vec3d trueT = -(truth.R.t() * truth.T);
+            const ProjectObject& secondary = project.objects[1];
+            const cv::Vec3d t(secondary.t(0), secondary.t(1), secondary.t(2));
+            QString text;
+            text += row(QStringLiteral("Cam1 x [mm]"), t[0], trueT[0], 3);
+            text += row(QStringLiteral("Cam1 y [mm]"), t[1], trueT[1], 3);
+            text += row(QStringLiteral("Cam1 z [mm]"), t[2], trueT[2], 3);
+            const double angle = rotationAngleDegrees(secondary.R, trueR);
+            const double translation = cv::norm(t - trueT) / cv::norm(trueT);
+            text += QStringLiteral("      rotation off by %1 deg, position off by %2 mm (%3 % of the baseline)\n")
+                        .arg(angle, 0, 'f', 4)
+                        .arg(cv::norm(t - trueT), 0, 'f', 3)
+                        .arg(100.0 * translation, 0, 'f', 3);
+            text += QStringLiteral("      RMS reprojection error Cam0 %1 px, Cam1 %2 px\n")
+                        .arg(cam0.rms, 0, 'f', 4)
+                        .arg(cam1.rms, 0, 'f', 4);
+            console.print(text);
+            if (!(angle < kMaxRotationError))
+                failed << QStringLiteral("rotation off by %1 deg").arg(angle, 0, 'f', 3);
+            if (!(translation < kMaxTranslationError))
+                failed << QStringLiteral("position off by %1 %").arg(100.0 * translation, 0, 'f', 2);
+            if (!(std::max(cam0.rms, cam1.rms) < kMaxRms))
+                failed << QStringLiteral("RMS %1 px").arg(std::max(cam0.rms, cam1.rms), 0, 'f', 3);
+        }
+        verdict(console, QStringLiteral("stereo"), failed,
+                QStringLiteral("both cameras as above, rotation within %1 deg, position within %2 % of the baseline")
+                    .arg(kMaxRotationError)
+                    .arg(100.0 * kMaxTranslationError),
+                passes);
+    }
+
+    // 4. Gray-code decoding of the first capture set.
+    {
+        const QString workdir = root + QStringLiteral("/decode");
+        QDir().mkpath(workdir);
+        const QStringList args = {QStringLiteral("decode"),  QStringLiteral("--projector"), projector,
+                                  QStringLiteral("--workdir"), workdir,                     QStringLiteral("--output"),
+                                  workdir,                   data + QLatin1Char('/') + truth.projectorSets.value(0)};
+        const Step run = runTool(args, workdir + QStringLiteral("/decode.log"), console,
+                                 QStringLiteral("Gray-code decoding"), 4, steps);
+        console.log().append(QStringLiteral("[4/%1] Gray-code decoding").arg(steps), QString(), true);
+        console.print(QStringLiteral(" of one capture set (%1)\n      vantiro-cli %2\n").arg(seconds(run.ms), quoted(args)));
+        QStringList failed;
+        const auto load = [](const QString& path, int flags) {
+            return cv::imread(QFile::encodeName(path).toStdString(), flags);
+        };
+        const cv::Mat dx = load(workdir + QStringLiteral("/decoded_x.png"), cv::IMREAD_UNCHANGED);
+        const cv::Mat dy = load(workdir + QStringLiteral("/decoded_y.png"), cv::IMREAD_UNCHANGED);
+        const cv::Mat tx = load(data + QLatin1Char('/') + truth.projectorTruthX.value(0), cv::IMREAD_UNCHANGED);
+        const cv::Mat ty = load(data + QLatin1Char('/') + truth.projectorTruthY.value(0), cv::IMREAD_UNCHANGED);
+        if (run.status != 0 || dx.type() != CV_16UC1 || dy.type() != CV_16UC1 || tx.type() != CV_32FC1 ||
+            ty.type() != CV_32FC1 || dx.size() != tx.size()) {
+            failed << QStringLiteral("the command failed (exit %1): %2").arg(run.status).arg(tail(run.log));
+        } else {
+            // Lit: the truth knows the projector pixel; unlit: at least 2 px away from any lit pixel.
+            cv::Mat lit = (tx == tx);
+            cv::Mat nearLit;
+            cv::dilate(lit, nearLit, cv::Mat::ones(5, 5, CV_8UC1));
+            long litCount = 0, correct = 0, unlit = 0, rejected = 0;
+            for (int r = 0; r < tx.rows; ++r)
+                for (int c = 0; c < tx.cols; ++c) {
+                    const bool undecoded = dx.at<uint16_t>(r, c) == 65535 || dy.at<uint16_t>(r, c) == 65535;
+                    if (lit.at<uint8_t>(r, c)) {
+                        ++litCount;
+                        const double ex = std::abs(dx.at<uint16_t>(r, c) - std::round(tx.at<float>(r, c)));
+                        const double ey = std::abs(dy.at<uint16_t>(r, c) - std::round(ty.at<float>(r, c)));
+                        correct += !undecoded && ex <= 1.0 && ey <= 1.0;
+                    } else if (!nearLit.at<uint8_t>(r, c)) {
+                        ++unlit;
+                        rejected += undecoded;
+                    }
+                }
+            const double decodedShare = litCount ? double(correct) / double(litCount) : 0.0;
+            const double rejectedShare = unlit ? double(rejected) / double(unlit) : 1.0;
+            console.print(QStringLiteral("      %1 of %2 lit board pixels decoded to the true projector pixel "
+                                         "(+-1): %3 %\n      %4 of %5 unlit pixels left undecoded: %6 %\n")
+                              .arg(correct)
+                              .arg(litCount)
+                              .arg(100.0 * decodedShare, 0, 'f', 2)
+                              .arg(rejected)
+                              .arg(unlit)
+                              .arg(100.0 * rejectedShare, 0, 'f', 2));
+            if (litCount == 0 || decodedShare < kMinDecoded)
+                failed << QStringLiteral("only %1 % of the lit pixels decoded correctly").arg(100.0 * decodedShare, 0, 'f', 1);
+            if (rejectedShare < kMinRejected)
+                failed << QStringLiteral("%1 % of the unlit pixels decoded").arg(100.0 * (1.0 - rejectedShare), 0, 'f', 1);
+        }
+        verdict(console, QStringLiteral("decoding"), failed,
+                QStringLiteral("at least %1 % of the lit pixels correct, at least %2 % of the unlit ones rejected")
+                    .arg(100.0 * kMinDecoded)
+                    .arg(100.0 * kMinRejected),
+                passes);
+    }
+
+    const int modules = steps - 1;
+    console.log().append(QStringLiteral("Result: %1 of %2 modules pass").arg(passes).arg(modules), 
+                         passes == modules ? vantiro::logcolor::Green : vantiro::logcolor::Red, true);
+    console.print(QStringLiteral(" (%1 in all; files and logs in %2)\n").arg(seconds(total.elapsed()), root));
+    return passes == modules ? ExitOk : ExitFailed;
+}
+
+} // namespace cli

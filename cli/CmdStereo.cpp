@@ -1,0 +1,218 @@
+// stereo: the stereo module's calibration on two image lists.
+
+#include <QFileInfo>
+
+#include "app/ProjectFile.h"
+#include "cli/CliSupport.h"
+#include "cli/Commands.h"
+#include "cli/Console.h"
+#include "stereo/StereoWorkflow.h"
+
+namespace cli {
+
+using namespace vantiro::stereo;
+
+namespace {
+
+QString failureReason(StereoStatus status)
+{
+    switch (status) {
+    case StereoStatus::SameSensor:
+        return QStringLiteral("the primary and the secondary are the same object");
+    case StereoStatus::ListSizeMismatch:
+        return QStringLiteral("the two image lists differ in length");
+    case StereoStatus::NoSensor:
+        return QStringLiteral("no calibration object");
+    case StereoStatus::MissingIntrinsics:
+        return QStringLiteral("start values were asked for but are missing");
+    case StereoStatus::Aborted:
+        return QStringLiteral("interrupted; nothing was written");
+    case StereoStatus::NoPairs:
+        return QStringLiteral("no image pair with the target found in both images");
+    case StereoStatus::LibraryError:
+        return QStringLiteral("the calibration failed (see the log above)");
+    case StereoStatus::Calibrated:
+        break;
+    }
+    return QString();
+}
+
+SensorOptions sensorOptions(const ArgParser& parser, const QString& prefix, bool guess)
+{
+    const ModelOptions m = modelOptionsFrom(parser, {QString(), prefix}, guess);
+    SensorOptions s;
+    s.useIntrinsicGuess = guess;
+    s.fixK = m.fixK;
+    s.fixFocalLength = m.fixFocalLength;
+    s.fixPrincipalPoint = m.fixPrincipalPoint;
+    s.fixAspectRatio = m.fixAspectRatio;
+    s.useRadialDistortion = m.useRadialDistortion;
+    s.useRationalModel = m.useRationalModel;
+    s.useTangentialDistortion = m.useTangentialDistortion;
+    return s;
+}
+
+void checkName(const QString& name, const QString& option)
+{
+    if (name.isEmpty() || name.contains(QLatin1Char('/')))
+        throw UsageError(QStringLiteral("--%1 must be a non-empty name without '/'").arg(option));
+}
+
+// Camera 1 -> camera 2 from a project file holding both objects.
+void extrinsicGuess(const QString& path, const QString& primary, const QString& secondary, StereoState& state)
+{
+    ProjectReadResult project;
+    try {
+        project = readProjectFile(path);
+    } catch (const cv::Exception& e) {
+        throw UsageError(QStringLiteral("project file %1: %2").arg(path, QString::fromStdString(e.err).trimmed()));
+    }
+    if (project.status != ProjectReadResult::Status::Ok)
+        throw UsageError(project.message);
+    const ProjectObject* objects[2] = {nullptr, nullptr};
+    for (const ProjectObject& o : project.objects) {
+        if (o.name == primary)
+            objects[0] = &o;
+        if (o.name == secondary)
+            objects[1] = &o;
+    }
+    if (!objects[0] || !objects[1])
+        throw UsageError(QStringLiteral("project file %1 does not hold both %2 and %3").arg(path, primary, secondary));
+    // Both poses are in the world's frame; the secondary in the primary's is Rp^T (Xs - tp).
+    const cv::Matx33d Rrel = objects[0]->R.t() * objects[1]->R;
+    const cv::Matx31d trel = objects[0]->R.t() * (objects[1]->t - objects[0]->t);
+    state.R = cv::Mat(cv::Matx33d(Rrel.t()), true);
+    state.T = cv::Mat(cv::Matx31d(-(Rrel.t() * trel)), true);
+}
+
+} // namespace
+
+int runStereo(const QStringList& arguments, Console& console)
+{
+    ArgParser parser(
+        QStringLiteral("stereo"), QString(),
+        QStringLiteral("Calibrates a primary and a secondary sensor from pairs of images taken at the same moment\n"
+                       "(row i of both lists). Corner files beside the images are used instead of detection.\n"
+                       "Writes <primary>.intrinsics.yml, <secondary>.intrinsics.yml and the project\n"
+                       "<primary>.project.yml (+ .json) with the primary as the world."));
+    parser.addList(QStringLiteral("primary-images"), QStringLiteral("IMAGE"),
+                   QStringLiteral("The primary's images: files or quoted globs ('left*.png')."));
+    parser.addList(QStringLiteral("secondary-images"), QStringLiteral("IMAGE"),
+                   QStringLiteral("The secondary's images, in the same order."));
+    addTargetOptions(parser);
+    parser.addOption(QStringLiteral("workdir"), QStringLiteral("DIR"),
+                     QStringLiteral("Where the results go (default: the current directory)."));
+    parser.addOption(QStringLiteral("primary-name"), QStringLiteral("NAME"), QStringLiteral("Default: Cam0."));
+    parser.addOption(QStringLiteral("secondary-name"), QStringLiteral("NAME"), QStringLiteral("Default: Cam1."));
+    parser.addOption(QStringLiteral("primary-guess"), QStringLiteral("FILE"),
+                     QStringLiteral("Start the primary from an intrinsics file."));
+    parser.addOption(QStringLiteral("secondary-guess"), QStringLiteral("FILE"),
+                     QStringLiteral("Start the secondary from an intrinsics file."));
+    addModelOptions(parser, QString(), QStringLiteral(" (both sensors)"));
+    addModelOptions(parser, QStringLiteral("primary-"), QStringLiteral(" (primary)"));
+    addModelOptions(parser, QStringLiteral("secondary-"), QStringLiteral(" (secondary)"));
+    parser.addFlag(QStringLiteral("same-focal-length"), QStringLiteral("Both sensors share fx, fy, cx, cy."));
+    parser.addOption(QStringLiteral("extrinsic-guess"), QStringLiteral("PROJECT"),
+                     QStringLiteral("Start the relative pose from a project file holding both objects."));
+    parser.addOption(QStringLiteral("max-iterations"), QStringLiteral("N"),
+                     QStringLiteral("Termination: at most N iterations (0..9999, default 100)."));
+    parser.addOption(QStringLiteral("epsilon"), QStringLiteral("PX"),
+                     QStringLiteral("Termination: change below PX (at least 0.001, default 0.001)."));
+    parser.addOption(QStringLiteral("outlier-primary"), QStringLiteral("PX"),
+                     QStringLiteral("Outlier removal: largest reprojection error of the primary (0.1..9999)."));
+    parser.addOption(QStringLiteral("outlier-secondary"), QStringLiteral("PX"),
+                     QStringLiteral("... of the secondary."));
+    parser.addOption(QStringLiteral("outlier-epipolar"), QStringLiteral("PX"),
+                     QStringLiteral("... largest epipolar error. Any of the three switches removal on (the others\n"
+                                    "default to 5); the pairs are then calibrated once more without the outliers."));
+    if (!parser.parse(arguments)) {
+        console.print(parser.helpText());
+        return ExitOk;
+    }
+
+    if (!parser.isSet(QStringLiteral("primary-images")) || !parser.isSet(QStringLiteral("secondary-images")))
+        throw UsageError(QStringLiteral("give both --primary-images and --secondary-images"));
+    const QString workdir = workingDirectoryOption(parser);
+    const MainWindowSettings target = targetFromOptions(parser, workdir);
+    const QStringList primaryImages = expandImageArguments(parser.values(QStringLiteral("primary-images")));
+    const QStringList secondaryImages = expandImageArguments(parser.values(QStringLiteral("secondary-images")));
+    if (primaryImages.size() != secondaryImages.size())
+        throw UsageError(QStringLiteral("%1 primary images but %2 secondary images; the lists must pair up")
+                             .arg(primaryImages.size())
+                             .arg(secondaryImages.size()));
+
+    StereoRequest request;
+    request.target = target;
+    request.primary.id = 0;
+    request.primary.name = parser.value(QStringLiteral("primary-name"), QStringLiteral("Cam0"));
+    request.secondary.id = 1;
+    request.secondary.name = parser.value(QStringLiteral("secondary-name"), QStringLiteral("Cam1"));
+    checkName(request.primary.name, QStringLiteral("primary-name"));
+    checkName(request.secondary.name, QStringLiteral("secondary-name"));
+    if (request.primary.name == request.secondary.name)
+        throw UsageError(QStringLiteral("the primary and the secondary need different names"));
+
+    StereoOptions& o = request.options;
+    StereoSensor* sensors[2] = {&request.primary, &request.secondary};
+    const QString prefixes[2] = {QStringLiteral("primary-"), QStringLiteral("secondary-")};
+    SensorOptions* options[2] = {&o.primary, &o.secondary};
+    for (int k = 0; k < 2; ++k) {
+        const QString guessOption = prefixes[k] + QStringLiteral("guess");
+        const bool guess = parser.isSet(guessOption);
+        if (guess) {
+            const IntrinsicsFile file = readIntrinsicsGuess(parser.value(guessOption));
+            sensors[k]->K = file.K;
+            sensors[k]->distortion = file.distortion;
+            sensors[k]->imageSize = file.imageSize;
+        }
+        *options[k] = sensorOptions(parser, prefixes[k], guess);
+    }
+    o.sameFocalLength = parser.isSet(QStringLiteral("same-focal-length"));
+    o.maxIterations = parser.intValue(QStringLiteral("max-iterations"), 100, 0, 9999);
+    o.epsilon = parser.doubleValue(QStringLiteral("epsilon"), 0.001, 0.001, 1e9);
+    o.removeOutliers = parser.isSet(QStringLiteral("outlier-primary")) ||
+                       parser.isSet(QStringLiteral("outlier-secondary")) ||
+                       parser.isSet(QStringLiteral("outlier-epipolar"));
+    o.maxErrorPrimary = parser.doubleValue(QStringLiteral("outlier-primary"), 5.0, 0.1, 9999.0);
+    o.maxErrorSecondary = parser.doubleValue(QStringLiteral("outlier-secondary"), 5.0, 0.1, 9999.0);
+    o.maxErrorEpipolar = parser.doubleValue(QStringLiteral("outlier-epipolar"), 5.0, 0.1, 9999.0);
+
+    StereoState state;
+    state.loadPrimary(primaryImages);
+    state.loadSecondary(secondaryImages);
+    if (parser.isSet(QStringLiteral("extrinsic-guess"))) {
+        extrinsicGuess(parser.value(QStringLiteral("extrinsic-guess")), request.primary.name, request.secondary.name,
+                       state);
+        o.useExtrinsicGuess = true;
+    }
+
+    StereoHooks hooks;
+    hooks.abort = [] { return interrupted(); };
+    hooks.progress = [&console](int pair, int pairs) { console.progress(QStringLiteral("Detecting pair"), pair, pairs); };
+    // The log already shows the message.
+    hooks.libraryError = [](const QString&) {};
+
+    StereoResult result = calibrateStereo(state, request, hooks, console.log());
+    if (result.status == StereoStatus::Calibrated && result.outliersFound) {
+        console.print(QStringLiteral("Calibrating again without the outliers:\n\n"));
+        request.options.removeOutliers = false;
+        result = calibrateStereo(state, request, hooks, console.log());
+    }
+    console.finish();
+    if (result.status != StereoStatus::Calibrated)
+        throw RunError(failureReason(result.status));
+
+    QString error;
+    const bool written = writeStereoResultFiles(result, workdir, request.primary.name, request.secondary.name, &error);
+    if (!result.filesWritten.isEmpty()) {
+        console.print(QStringLiteral("Results saved to:\n"));
+        for (const QString& f : result.filesWritten)
+            console.print(f + QLatin1Char('\n'));
+        console.print(QStringLiteral("\n"));
+    }
+    if (!written)
+        throw RunError(error);
+    return ExitOk;
+}
+
+} // namespace cli

@@ -1,0 +1,19 @@
+#pragma once
+// The subcommands. Each parses its own arguments (--help included) and returns the exit status;
+// it throws UsageError (status 2) or RunError (status 1) with a one-line reason.
+
+#include <QStringList>
+
+namespace cli {
+
+class Console;
+
+int runDetect(const QStringList& arguments, Console& console);
+int runIntrinsic(const QStringList& arguments, Console& console);
+int runStereo(const QStringList& arguments, Console& console);
+int runPatterns(const QStringList& arguments, Console& console);
+int runDecode(const QStringList& arguments, Console& console);
+int runSynth(const QStringList& arguments, Console& console);
+int runDemo(const QStringList& arguments, Console& console);
+
+} // namespace cli

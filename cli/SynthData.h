@@ -1,0 +1,77 @@
+#pragma once
+// Synthetic data sets with their ground truth: rendered views of the target through known
+// cameras (an intrinsic set, a stereo pair set) and Gray-code captures of a known
+// camera-projector rig, written as image files, a "MainWindowSettings.ini" and "truth.yml".
+
+#include <QString>
+#include <QStringList>
+
+#include <opencv2/core.hpp>
+
+#include <functional>
+#include <vector>
+
+#include "synth/CameraModel.h"
+#include "synth/Renderer.h"
+#include "targets/TargetSettings.h"
+
+namespace cli {
+
+// A camera as one value: an optional preset (ideal, radial, wide, rational) followed by
+// key=value items (size=WxH, f, fx, fy, cx, cy, k1..k6, p1, p2), comma separated, for example
+// "wide,size=800x600,f=620". Items not given keep the values of 'base' (a preset replaces the
+// distortion; a new size moves the default focal length and principal point along).
+vantiro::synth::CameraModel parseCameraModel(const QString& model, const QString& option,
+                                            const vantiro::synth::CameraModel& base);
+// The defaults of the data sets.
+vantiro::synth::CameraModel defaultPrimaryCamera(cv::Size size = cv::Size(640, 480));
+vantiro::synth::CameraModel defaultSecondaryCamera(cv::Size size = cv::Size(640, 480));
+
+struct SynthConfig
+{
+    MainWindowSettings target;
+    vantiro::synth::CameraModel camera[2];
+    double baseline = 120.0; // mm, the secondary to the right of the primary, aimed at the scene
+    int poses = 10;          // views of the intrinsic set and pairs of the stereo set
+    int projectorSets = 1;
+    cv::Size projector{256, 192};
+    double noise = 1.0;      // grey values
+    uint64_t seed = 1;
+    bool intrinsic = true;
+    bool stereo = true;
+    bool structuredLight = true;
+};
+
+// What the truth file holds.
+struct Truth
+{
+    QString target; // compact target value
+    vantiro::synth::CameraModel camera[2];
+    bool hasStereo = false;
+    cv::Matx33d R = cv::Matx33d::eye(); // primary -> secondary: X2 = R X1 + T (mm)
+    cv::Vec3d T;
+    bool hasProjector = false;
+    // The camera of the Gray-code captures: the primary's matrix and size without distortion
+    // (a distorted camera beside the projector's lens renders a hundred times slower).
+    vantiro::synth::CameraModel captureCamera;
+    vantiro::synth::CameraModel projector;
+    cv::Matx33d projectorR = cv::Matx33d::eye(); // primary camera -> projector
+    cv::Vec3d projectorT;
+    QStringList intrinsicImages;                 // relative to the data set folder
+    QStringList primaryImages, secondaryImages;
+    // The target in the primary camera, per intrinsic view and per stereo pair.
+    std::vector<vantiro::synth::TargetPose> intrinsicPoses, stereoPoses;
+    QStringList projectorSets;                   // folders
+    QStringList projectorTruthX, projectorTruthY; // float TIFF per set: true projector column / row
+};
+
+// Writes the data set into folder (which must be empty or missing). progress(done, total) is
+// called before each rendered image and stops the run (RunError) when it returns false. Returns
+// the truth that was written.
+Truth writeSyntheticDataSet(const QString& folder, const SynthConfig& config,
+                            const std::function<bool(int done, int total)>& progress);
+
+// Throws RunError when the file cannot be read.
+Truth readTruth(const QString& path);
+
+} // namespace cli
