@@ -1,4 +1,6 @@
+#include <QDir>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #ifdef VANTIRO_TEST_GUI
@@ -15,7 +17,11 @@ using TestApp = QCoreApplication;
 
 int main(int argc, char** argv)
 {
-    // Before anything opens a QSettings: tests must never see the user's real configuration.
+    // Tests must never see the user's real configuration, nor each other's: ctest runs test
+    // processes in parallel, so each gets its own home (test mode keeps settings below it).
+    QTemporaryDir home(QDir::tempPath() + QStringLiteral("/vantiro-test-home-XXXXXX"));
+    if (home.isValid())
+        qputenv("HOME", home.path().toLocal8Bit());
     QStandardPaths::setTestModeEnabled(true);
     vantiro::setApplicationIdentity();
     ::testing::InitGoogleTest(&argc, argv);
