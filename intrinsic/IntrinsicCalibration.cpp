@@ -74,16 +74,6 @@ std::string localPath(const QString& path)
     return QFile::encodeName(path).toStdString();
 }
 
-// A start value the library can work from: a 3 x 3 matrix with non-zero focal lengths.
-bool usableGuess(const cv::Mat& K)
-{
-    if (K.rows != 3 || K.cols != 3 || K.channels() != 1)
-        return false;
-    cv::Mat k;
-    K.convertTo(k, CV_64F);
-    return k.at<double>(0, 0) != 0.0 && k.at<double>(1, 1) != 0.0;
-}
-
 QString fixed4(double v)
 {
     return QString::number(v, 'f', 4);
@@ -135,7 +125,7 @@ void run(IntrinsicState& state, const CalibrationRequest& request, const Calibra
 
     // Start values come from the object only when asked for; the object filled state.K.
     if (opt.useIntrinsicGuess) {
-        if (!usableGuess(state.K)) {
+        if (!hasFocalLengths(state.K)) {
             log.append(QStringLiteral("When using intrinsic guess, reasonable start parameters fx, fy, cx and cy should "
                                       "be used for the selected sensor (see main window). fx and fy must not be 0. "
                                       "Aborting.\n\n"),
@@ -366,6 +356,15 @@ void run(IntrinsicState& state, const CalibrationRequest& request, const Calibra
 }
 
 } // namespace
+
+bool hasFocalLengths(const cv::Mat& K)
+{
+    if (K.rows != 3 || K.cols != 3 || K.channels() != 1)
+        return false;
+    cv::Mat k;
+    K.convertTo(k, CV_64F);
+    return k.at<double>(0, 0) != 0.0 && k.at<double>(1, 1) != 0.0;
+}
 
 CalibrationResult calibrateIntrinsics(IntrinsicState& state, const CalibrationRequest& request,
                                       const CalibrationHooks& hooks, LogSink& log)

@@ -131,6 +131,9 @@ struct CalibrationResult
     bool detectionFinished = false;
 };
 
+// A start value the library can work from: a 3 x 3 matrix with non-zero focal lengths.
+bool hasFocalLengths(const cv::Mat& K);
+
 // The whole run: guess check, cache invalidation, corner files, detection of every checked
 // image, calibration, printout, storing into the object, the intrinsics file and the error and
 // outlier analysis. Never throws for library errors: they end the run with a red log line.

@@ -13,6 +13,7 @@
 
 #include "app/ProjectFile.h"
 #include "intrinsic/ErrorAnalysis.h"
+#include "intrinsic/IntrinsicCalibration.h"
 #include "intrinsic/IntrinsicFiles.h"
 #include "stereo/stereo_calib.h"
 
@@ -215,15 +216,6 @@ Side findCorners(const QString& path, const MainWindowSettings& target, int corn
     return side;
 }
 
-bool validIntrinsics(const cv::Mat& K)
-{
-    if (K.rows != 3 || K.cols != 3 || K.channels() != 1)
-        return false;
-    cv::Mat k;
-    K.convertTo(k, CV_64F);
-    return k.at<double>(0, 0) != 0.0 && k.at<double>(1, 1) != 0.0;
-}
-
 QString fixed4(double v)
 {
     return QString::number(v, 'f', 4);
@@ -296,7 +288,7 @@ void run(StereoState& state, const StereoRequest& request, const StereoHooks& ho
         }
         if (!sensorOptions[k]->useIntrinsicGuess)
             continue;
-        if (!validIntrinsics(sensors[k]->K)) {
+        if (!intrinsic::hasFocalLengths(sensors[k]->K)) {
             log.append(QStringLiteral("Use intrinsic guess for %1 is set, but the %1 does not have any intrinsics, "
                                       "aborting.\n\n")
                            .arg(sensors[k]->name),

@@ -834,70 +834,74 @@ void MainWindow::connectCommon(Module* module)
     module->updateSensorNames();
 }
 
+namespace {
+// The signal groups the modules share, each connected directly to the panel.
+template <class Module>
+void connectIntrinsicsOfOne(Module* m, SensorTree* tree)
+{
+    QObject::connect(m, &Module::getIntrinsics, tree, &SensorTree::GetIntrinsicsForId, Qt::DirectConnection);
+}
+
+template <class Module>
+void connectIntrinsicsOfPair(Module* m, SensorTree* tree)
+{
+    QObject::connect(m, &Module::updatePrimaryIntrinsics, tree, &SensorTree::UpdateIntrinsicsForId, Qt::DirectConnection);
+    QObject::connect(m, &Module::updateSecondaryIntrinsics, tree, &SensorTree::UpdateIntrinsicsForId, Qt::DirectConnection);
+    QObject::connect(m, &Module::getPrimaryIntrinsics, tree, &SensorTree::GetIntrinsicsForId, Qt::DirectConnection);
+    QObject::connect(m, &Module::getSecondaryIntrinsics, tree, &SensorTree::GetIntrinsicsForId, Qt::DirectConnection);
+}
+
+template <class Module>
+void connectExtrinsics(Module* m, SensorTree* tree)
+{
+    QObject::connect(m, &Module::updateSecondaryExtrinsics, tree, &SensorTree::UpdateExtrinsicsForId,
+                     Qt::DirectConnection);
+}
+} // namespace
+
 IntrinsicCalibrationWidget* MainWindow::openIntrinsicModule()
 {
     auto* module = new IntrinsicCalibrationWidget(ui.widget_sensors->sensorList());
-    SensorTree* tree = ui.widget_sensors;
-    connect(module, &IntrinsicCalibrationWidget::updateIntrinsics, tree, &SensorTree::UpdateIntrinsicsForId,
-            Qt::DirectConnection);
-    connect(module, &IntrinsicCalibrationWidget::getIntrinsics, tree, &SensorTree::GetIntrinsicsForId,
-            Qt::DirectConnection);
+    connect(module, &IntrinsicCalibrationWidget::updateIntrinsics, ui.widget_sensors,
+            &SensorTree::UpdateIntrinsicsForId, Qt::DirectConnection);
+    connectIntrinsicsOfOne(module, ui.widget_sensors);
     connectCommon(module);
-    m_intrinsic = module;
-    return module;
+    return m_intrinsic = module;
 }
 
 ExtrinsicStereoCalibrationWidget* MainWindow::openStereoModule()
 {
     auto* module = new ExtrinsicStereoCalibrationWidget(ui.widget_sensors->sensorList());
-    SensorTree* tree = ui.widget_sensors;
-    using W = ExtrinsicStereoCalibrationWidget;
-    connect(module, &W::updatePrimaryIntrinsics, tree, &SensorTree::UpdateIntrinsicsForId, Qt::DirectConnection);
-    connect(module, &W::updateSecondaryIntrinsics, tree, &SensorTree::UpdateIntrinsicsForId, Qt::DirectConnection);
-    connect(module, &W::updateSecondaryExtrinsics, tree, &SensorTree::UpdateExtrinsicsForId, Qt::DirectConnection);
-    connect(module, &W::getPrimaryIntrinsics, tree, &SensorTree::GetIntrinsicsForId, Qt::DirectConnection);
-    connect(module, &W::getSecondaryIntrinsics, tree, &SensorTree::GetIntrinsicsForId, Qt::DirectConnection);
+    connectIntrinsicsOfPair(module, ui.widget_sensors);
+    connectExtrinsics(module, ui.widget_sensors);
     connectCommon(module);
-    m_stereo = module;
-    return module;
+    return m_stereo = module;
 }
 
 CamProjStereoCalib* MainWindow::openCamProjModule()
 {
     auto* module = new CamProjStereoCalib(ui.widget_sensors->sensorList());
-    SensorTree* tree = ui.widget_sensors;
-    using W = CamProjStereoCalib;
-    connect(module, &W::updatePrimaryIntrinsics, tree, &SensorTree::UpdateIntrinsicsForId, Qt::DirectConnection);
-    connect(module, &W::updateSecondaryIntrinsics, tree, &SensorTree::UpdateIntrinsicsForId, Qt::DirectConnection);
-    connect(module, &W::getPrimaryIntrinsics, tree, &SensorTree::GetIntrinsicsForId, Qt::DirectConnection);
-    connect(module, &W::getSecondaryIntrinsics, tree, &SensorTree::GetIntrinsicsForId, Qt::DirectConnection);
+    connectIntrinsicsOfPair(module, ui.widget_sensors);
     connectCommon(module);
-    m_camProj = module;
-    return module;
+    return m_camProj = module;
 }
 
 HandEyeCalib* MainWindow::openHandEyeModule()
 {
     auto* module = new HandEyeCalib(ui.widget_sensors->sensorList());
-    SensorTree* tree = ui.widget_sensors;
-    connect(module, &HandEyeCalib::updateSecondaryExtrinsics, tree, &SensorTree::UpdateExtrinsicsForId,
-            Qt::DirectConnection);
-    connect(module, &HandEyeCalib::getIntrinsics, tree, &SensorTree::GetIntrinsicsForId, Qt::DirectConnection);
+    connectExtrinsics(module, ui.widget_sensors);
+    connectIntrinsicsOfOne(module, ui.widget_sensors);
     connectCommon(module);
-    m_handEye = module;
-    return module;
+    return m_handEye = module;
 }
 
 ToolFlangeCalib* MainWindow::openToolFlangeModule()
 {
     auto* module = new ToolFlangeCalib(ui.widget_sensors->sensorList());
-    SensorTree* tree = ui.widget_sensors;
-    connect(module, &ToolFlangeCalib::updateSecondaryExtrinsics, tree, &SensorTree::UpdateExtrinsicsForId,
-            Qt::DirectConnection);
-    connect(module, &ToolFlangeCalib::getIntrinsics, tree, &SensorTree::GetIntrinsicsForId, Qt::DirectConnection);
+    connectExtrinsics(module, ui.widget_sensors);
+    connectIntrinsicsOfOne(module, ui.widget_sensors);
     connectCommon(module);
-    m_toolFlange = module;
-    return module;
+    return m_toolFlange = module;
 }
 
 IntrinsicCalibrationWidget* MainWindow::intrinsicWindow() const
