@@ -9,55 +9,34 @@ namespace {
 
 struct PlyVertex
 {
-    double x, y, z, nx, ny, nz, s, t;
-    int r, g, b, a;
+    cv::Vec3d p, n;
+    double s, t;
+    int rgb[4];
+    bool white() const { return rgb[0] == 255 && rgb[1] == 255 && rgb[2] == 255; }
+    int axis() const { return rgb[0] == 255 ? 0 : rgb[1] == 255 ? 1 : 2; } // of an arm vertex
 };
 
-struct Ply
+// Vertices and faces of the filled-in template (the header is checked separately).
+void parse(const QString& text, std::vector<PlyVertex>& vertices, std::vector<std::vector<int>>& faces)
 {
-    QStringList header;
-    std::vector<PlyVertex> vertices;
-    std::vector<std::vector<int>> faces;
-};
-
-Ply parse(const QString& text)
-{
-    Ply ply;
-    const QStringList lines = text.split('\n', Qt::SkipEmptyParts);
-    int i = 0;
-    while (i < lines.size() && lines[i] != "end_header")
-        ply.header << lines[i++];
-    ++i;
-    int nv = 0, nf = 0;
-    for (const QString& h : ply.header) {
-        if (h.startsWith("element vertex "))
-            nv = h.mid(15).toInt();
-        if (h.startsWith("element face "))
-            nf = h.mid(13).toInt();
+    const QStringList lines = text.mid(text.indexOf("end_header") + 11).split('\n', Qt::SkipEmptyParts);
+    for (const QString& line : lines) {
+        const QStringList f = line.split(' ');
+        if (f.size() == 12) {
+            PlyVertex v{{f[0].toDouble(), f[1].toDouble(), f[2].toDouble()},
+                        {f[3].toDouble(), f[4].toDouble(), f[5].toDouble()},
+                        f[6].toDouble(),
+                        f[7].toDouble(),
+                        {f[8].toInt(), f[9].toInt(), f[10].toInt(), f[11].toInt()}};
+            vertices.push_back(v);
+        } else {
+            std::vector<int> idx;
+            for (int j = 1; j < f.size(); ++j)
+                idx.push_back(f[j].toInt());
+            EXPECT_EQ(f[0].toInt(), int(idx.size()));
+            faces.push_back(idx);
+        }
     }
-    for (int k = 0; k < nv && i < lines.size(); ++k, ++i) {
-        const QStringList f = lines[i].split(' ');
-        EXPECT_EQ(f.size(), 12) << lines[i].toStdString();
-        if (f.size() != 12)
-            continue;
-        ply.vertices.push_back({f[0].toDouble(), f[1].toDouble(), f[2].toDouble(), f[3].toDouble(), f[4].toDouble(),
-                                f[5].toDouble(), f[6].toDouble(), f[7].toDouble(), f[8].toInt(), f[9].toInt(),
-                                f[10].toInt(), f[11].toInt()});
-    }
-    for (int k = 0; k < nf && i < lines.size(); ++k, ++i) {
-        const QStringList f = lines[i].split(' ');
-        std::vector<int> idx;
-        for (int j = 1; j < f.size(); ++j)
-            idx.push_back(f[j].toInt());
-        EXPECT_EQ(f[0].toInt(), int(idx.size()));
-        ply.faces.push_back(idx);
-    }
-    return ply;
-}
-
-cv::Vec3d position(const PlyVertex& v)
-{
-    return {v.x, v.y, v.z};
 }
 
 } // namespace
@@ -65,93 +44,63 @@ cv::Vec3d position(const PlyVertex& v)
 TEST(AxesGlyph, TemplateHeaderAndPlaceholders)
 {
     const QString& t = axesGlyphTemplate();
-    EXPECT_TRUE(t.contains(":LENGTH:"));
-    EXPECT_TRUE(t.contains("-:WIDTH:"));
-    const QStringList header = t.left(t.indexOf("end_header")).split('\n', Qt::SkipEmptyParts);
-    const QStringList expected = {"ply",
-                                  "format ascii 1.0",
-                                  "element vertex 57",
-                                  "property float x",
-                                  "property float y",
-                                  "property float z",
-                                  "property float nx",
-                                  "property float ny",
-                                  "property float nz",
-                                  "property float s",
-                                  "property float t",
-                                  "property uchar red",
-                                  "property uchar green",
-                                  "property uchar blue",
-                                  "property uchar alpha",
-                                  "element face 18",
-                                  "property list uchar uint vertex_indices"};
-    EXPECT_EQ(header, expected);
+    EXPECT_TRUE(t.contains(":LENGTH:") && t.contains("-:WIDTH:"));
+    EXPECT_TRUE(t.startsWith("ply\nformat ascii 1.0\nelement vertex 57\nproperty float x\nproperty float y\n"
+                             "property float z\nproperty float nx\nproperty float ny\nproperty float nz\n"
+                             "property float s\nproperty float t\nproperty uchar red\nproperty uchar green\n"
+                             "property uchar blue\nproperty uchar alpha\nelement face 18\n"
+                             "property list uchar uint vertex_indices\nend_header\n"));
 
     const QString filled = axesGlyphPly(100);
-    EXPECT_FALSE(filled.contains(":LENGTH:"));
-    EXPECT_FALSE(filled.contains(":WIDTH:"));
-    EXPECT_TRUE(filled.contains(QRegularExpression("(^|\\s)2\\.5\\s")));
-    EXPECT_TRUE(filled.contains(QRegularExpression("(^|\\s)-2\\.5\\s")));
-    EXPECT_TRUE(filled.contains(QRegularExpression("(^|\\s)100\\s")));
+    EXPECT_FALSE(filled.contains(":LENGTH:") || filled.contains(":WIDTH:"));
+    for (const char* value : {"2\\.5", "-2\\.5", "100"})
+        EXPECT_TRUE(filled.contains(QRegularExpression(QString("(^|\\s)%1\\s").arg(value)))) << value;
     EXPECT_TRUE(axesGlyphPly(400).contains(" 10 ")) << "width L/40 in 'g' format";
     EXPECT_TRUE(axesGlyphPly(1.0 / 3.0).contains("0.333333"));
 }
 
-TEST(AxesGlyph, PiecesHaveTheirExtentsColoursAndOutwardNormals)
+TEST(AxesGlyph, PiecesHaveTheirExtentsColoursAndOutwardFaces)
 {
     const double L = 100, W = 2.5;
-    const Ply ply = parse(axesGlyphPly(L));
-    ASSERT_EQ(ply.vertices.size(), 57u);
-    ASSERT_EQ(ply.faces.size(), 18u);
+    std::vector<PlyVertex> v;
+    std::vector<std::vector<int>> faces;
+    parse(axesGlyphPly(L), v, faces);
+    ASSERT_EQ(v.size(), 57u);
+    ASSERT_EQ(faces.size(), 18u);
 
-    int white = 0, red = 0, green = 0, blue = 0;
-    for (const auto& v : ply.vertices) {
-        EXPECT_EQ(v.a, 255);
-        EXPECT_NEAR(std::hypot(v.nx, v.ny, v.nz), 1.0, 1e-12);
-        EXPECT_TRUE(v.s >= 0 && v.s <= 1 && v.t >= 0 && v.t <= 1);
-        const cv::Vec3d p = position(v);
-        if (v.r == 255 && v.g == 255 && v.b == 255) {
-            ++white;
-            for (int i = 0; i < 3; ++i)
-                EXPECT_NEAR(std::abs(p[i]), W, 1e-12);
-        } else {
-            const int axis = v.r == 255 ? 0 : v.g == 255 ? 1 : 2;
-            (axis == 0 ? red : axis == 1 ? green : blue)++;
-            EXPECT_TRUE(std::abs(p[axis] - W) < 1e-12 || std::abs(p[axis] - L) < 1e-12) << "arm along its axis";
-            for (int i = 0; i < 3; ++i)
-                if (i != axis)
-                    EXPECT_NEAR(std::abs(p[i]), W, 1e-12);
-        }
+    int perPiece[4] = {0, 0, 0, 0}; // red, green, blue arms, white cube
+    for (const auto& x : v) {
+        EXPECT_EQ(x.rgb[3], 255);
+        EXPECT_NEAR(cv::norm(x.n), 1.0, 1e-12);
+        EXPECT_TRUE(x.s >= 0 && x.s <= 1 && x.t >= 0 && x.t <= 1);
+        const int piece = x.white() ? 3 : x.axis();
+        ++perPiece[piece];
+        for (int i = 0; i < 3; ++i)
+            if (piece == 3 || i != piece)
+                EXPECT_NEAR(std::abs(x.p[i]), W, 1e-12);
+            else
+                EXPECT_TRUE(std::abs(x.p[i] - W) < 1e-12 || std::abs(x.p[i] - L) < 1e-12) << "arm along its axis";
     }
-    EXPECT_EQ(white, 9);
-    EXPECT_EQ(red, 16);
-    EXPECT_EQ(green, 16);
-    EXPECT_EQ(blue, 16);
+    EXPECT_EQ(perPiece[0], 16);
+    EXPECT_EQ(perPiece[1], 16);
+    EXPECT_EQ(perPiece[2], 16);
+    EXPECT_EQ(perPiece[3], 9);
 
-    // Every face is a planar quad of one colour whose winding points away from the centre.
-    for (const auto& f : ply.faces) {
+    // Each face is one-coloured and wound so its normal points away from its piece's core:
+    // the origin for the cube, the arm's axis (or beyond its end) for an arm.
+    for (const auto& f : faces) {
         ASSERT_EQ(f.size(), 4u);
-        const PlyVertex& v0 = ply.vertices[size_t(f[0])];
+        const PlyVertex& a = v[size_t(f[0])];
         cv::Vec3d centre(0, 0, 0);
         for (int idx : f) {
-            ASSERT_LT(idx, 57);
-            const PlyVertex& v = ply.vertices[size_t(idx)];
-            EXPECT_EQ(std::tie(v.r, v.g, v.b), std::tie(v0.r, v0.g, v0.b));
-            centre += position(v) / 4.0;
+            EXPECT_EQ(v[size_t(idx)].white(), a.white());
+            centre += v[size_t(idx)].p / 4.0;
         }
-        const cv::Vec3d a = position(ply.vertices[size_t(f[1])]) - position(v0);
-        const cv::Vec3d b = position(ply.vertices[size_t(f[2])]) - position(ply.vertices[size_t(f[1])]);
-        const cv::Vec3d n = a.cross(b);
-        // Outward: for cube faces away from the origin; for arm faces away from the arm's axis or beyond its end.
-        const bool cube = v0.r == 255 && v0.g == 255 && v0.b == 255;
-        if (cube) {
-            EXPECT_GT(n.dot(centre), 0);
-        } else {
-            const int axis = v0.r == 255 ? 0 : v0.g == 255 ? 1 : 2;
-            cv::Vec3d axisPoint(0, 0, 0);
-            axisPoint[axis] = centre[axis] > L - 1e-9 ? L - 1 : centre[axis];
-            EXPECT_GT(n.dot(centre - axisPoint), 0);
-        }
+        const cv::Vec3d n = (v[size_t(f[1])].p - a.p).cross(v[size_t(f[2])].p - v[size_t(f[1])].p);
+        cv::Vec3d core(0, 0, 0);
+        if (!a.white())
+            core[a.axis()] = centre[a.axis()] > L - 1e-9 ? L - 1 : centre[a.axis()];
+        EXPECT_GT(n.dot(centre - core), 0);
     }
 }
 

