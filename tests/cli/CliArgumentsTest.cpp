@@ -8,130 +8,133 @@
 
 using namespace cli_test;
 
-namespace {
-
-// A failure the user can act on: status 2, nothing on standard output, one line on standard
-// error that starts with the command's name.
-void expectUsageError(const CliRun& r, const QString& command, const QString& reason)
-{
-    EXPECT_EQ(r.code, 2) << r.err.toStdString();
-    EXPECT_TRUE(r.out.isEmpty()) << r.out.toStdString();
-    EXPECT_EQ(r.err.count('\n'), 1) << r.err.toStdString();
-    EXPECT_TRUE(r.err.startsWith("vantiro-cli " + command + ": ")) << r.err.toStdString();
-    EXPECT_TRUE(r.err.contains(reason)) << r.err.toStdString() << " lacks " << reason.toStdString();
-}
-
-} // namespace
-
 TEST(CliArguments, UsageHelpAndUnknownCommands)
 {
     CliRun r = run({});
     EXPECT_EQ(r.code, 2);
     EXPECT_TRUE(r.err.startsWith("Usage: vantiro-cli <command> [options]"));
-
-    r = run({"--help"});
-    EXPECT_EQ(r.code, 0);
-    for (const char* command : {"detect", "intrinsic", "stereo", "patterns", "decode", "synth", "demo"})
-        EXPECT_TRUE(r.out.contains(QString("\n  ") + command + " ")) << command;
-
     r = run({"calibrate"});
     EXPECT_EQ(r.code, 2);
     EXPECT_EQ(r.err, "vantiro-cli: unknown command \"calibrate\" (see vantiro-cli --help)\n");
 
-    // Every command explains itself, options included.
+    // The overview names every command; each command explains itself, options included.
+    const QString overview = run({"--help"}).out;
     const std::pair<const char*, const char*> helps[] = {
         {"detect", "--write-corners"},   {"intrinsic", "--outlier-threshold PX"}, {"stereo", "--primary-images IMAGE..."},
         {"patterns", "--projector WxH"}, {"decode", "--float"},                   {"synth", "--secondary-camera MODEL"},
         {"demo", "--workdir DIR"},
     };
     for (const auto& [command, option] : helps) {
+        EXPECT_TRUE(overview.contains(QString("\n  ") + command + " ")) << command;
         r = run({command, "--help"});
         EXPECT_EQ(r.code, 0) << command;
         EXPECT_TRUE(r.out.startsWith(QString("Usage: vantiro-cli ") + command + " [options]")) << r.out.toStdString();
         EXPECT_TRUE(r.out.contains(option)) << command;
         EXPECT_TRUE(r.err.isEmpty());
     }
-
-    expectUsageError(run({"detect", "--bogus"}), "detect", "unknown option --bogus (see vantiro-cli detect --help)");
-    expectUsageError(run({"intrinsic", "--target", kTarget}), "intrinsic", "missing IMAGE");
-    expectUsageError(run({"intrinsic", "--max-iterations", "0", "--target", kTarget,
-                          dataSet() + "/intrinsic/view_00.png"}),
-                     "intrinsic",
-                     "--max-iterations must be a whole number from 1 to 999, not \"0\"");
-    expectUsageError(run({"patterns", "--projector"}), "patterns", "option --projector needs a value");
-    expectUsageError(run({"stereo", "--target", kTarget, "--primary-images", "a.png"}), "stereo",
-                     "give both --primary-images and --secondary-images");
 }
 
-TEST(CliArguments, BadTargetsAreOneLineErrors)
+TEST(CliArguments, UsageErrorsAreOneLineAndWriteNothing)
 {
-    QTemporaryDir dir;
-    const QString image = dataSet() + "/intrinsic/view_00.png";
-    const std::pair<const char*, const char*> cases[] = {
-        {"hexagon:3x3:1", "unknown target kind \"hexagon\" (chessboard, charuco or radon)"},
-        {"chessboard:10:25", "squares must be given as XxY, for example 10x7, not \"10\""},
-        {"chessboard:100x7:25", "squares X must be 3..99 and Y 3..999"},
-        {"chessboard:10x7:-1", "square width must be from 0.001 to 999999 mm"},
-        {"chessboard:10x7:25:fast", "unknown chessboard option \"fast\""},
-        {"charuco:10x9:50:60:DICT_6X6_250", "the marker (60 mm) must not be larger than the square (50 mm)"},
-        {"charuco:10x9:100:75:DICT_9X9_50", "unknown dictionary \"DICT_9X9_50\""},
-        {"charuco:10x9:100:7.5:DICT_6X6_250", "the marker size must be whole millimetres"},
-        {"radon:10x9", "expected radon:XxY:SIZE"},
+    // Every run starts in an empty working directory without a settings file, which must stay empty.
+    QTemporaryDir work, bad;
+    const QString image = dataSet() + "/intrinsic/view_00.png", set = dataSet() + "/projector/set_00";
+    const QString primary = dataSet() + "/stereo/primary_*.png", secondary = dataSet() + "/stereo/secondary_*.png";
+    QStringList shortSet = {"decode", "--projector", "64x48"};
+    for (int i = 0; i < 25; ++i)
+        shortSet << set + QString("/%1.png").arg(i);
+    // A settings file with a broken value (the folder is not empty either).
+    QFile in(dataSet() + "/MainWindowSettings.ini"), out(bad.filePath("MainWindowSettings.ini"));
+    ASSERT_TRUE(in.open(QIODevice::ReadOnly) && out.open(QIODevice::WriteOnly));
+    out.write(in.readAll().replace("spinBox_ChessboardNumSquaresX=10", "spinBox_ChessboardNumSquaresX=ten"));
+    out.close();
+
+    const std::pair<QStringList, QString> cases[] = {
+        {{"detect", "--bogus"}, "unknown option --bogus (see vantiro-cli detect --help)"},
+        {{"intrinsic", "--target", kTarget}, "missing IMAGE"},
+        {{"intrinsic", "--max-iterations", "0", "--target", kTarget, image},
+         "--max-iterations must be a whole number from 1 to 999, not \"0\""},
+        {{"patterns", "--projector"}, "option --projector needs a value"},
+        {{"stereo", "--target", kTarget, "--primary-images", "a.png"}, "give both --primary-images and --secondary-images"},
+        // Targets.
+        {{"detect", "--target", "hexagon:3x3:1", image}, "unknown target kind \"hexagon\" (chessboard, charuco or radon)"},
+        {{"detect", "--target", "chessboard:10:25", image}, "squares must be given as XxY, for example 10x7, not \"10\""},
+        {{"detect", "--target", "chessboard:100x7:25", image}, "squares X must be 3..99 and Y 3..999"},
+        {{"detect", "--target", "chessboard:10x7:-1", image}, "square width must be from 0.001 to 999999 mm"},
+        {{"detect", "--target", "chessboard:10x7:25:fast", image}, "unknown chessboard option \"fast\""},
+        {{"detect", "--target", "charuco:10x9:50:60:DICT_6X6_250", image},
+         "the marker (60 mm) must not be larger than the square (50 mm)"},
+        {{"detect", "--target", "charuco:10x9:100:75:DICT_9X9_50", image}, "unknown dictionary \"DICT_9X9_50\""},
+        {{"detect", "--target", "charuco:10x9:100:7.5:DICT_6X6_250", image}, "the marker size must be whole millimetres"},
+        {{"detect", "--target", "radon:10x9", image}, "expected radon:XxY:SIZE"},
+        // Where the target comes from.
+        {{"detect", image}, "no target given: use --target KIND:... or --settings FILE (no MainWindowSettings.ini in"},
+        {{"detect", "--settings", work.filePath("none.ini"), image}, work.filePath("none.ini") + ": no such file"},
+        {{"detect", "--target", kTarget, "--settings", dataSet(), image}, "give either --target or --settings, not both"},
+        {{"detect", "--workdir", work.filePath("gone"), "--target", kTarget, image},
+         "working directory does not exist: " + work.filePath("gone")},
+        {{"detect", "--workdir", bad.path(), image},
+         bad.filePath("MainWindowSettings.ini") + ": key \"MainWindowSettings/spinBox_ChessboardNumSquaresX\" has the value \"ten\""},
+        {{"detect", "--settings", image, image}, image + ": not a settings file"},
+        {{"detect", "--target", kTarget, work.filePath("*.jpg")}, "no file matches \"" + work.filePath("*.jpg") + "\""},
+        // Calibration options.
+        {{"intrinsic", "--target", kTarget, "--fix", "focal", image},
+         "fixing the focal length or principal point needs start values: add --guess FILE"},
+        {{"intrinsic", "--target", kTarget, "--fix", "k4", image}, "k4, k5 and k6 exist only in the rational model (add --rational)"},
+        {{"intrinsic", "--target", kTarget, "--guess", image, image}, "intrinsics file " + image + ": "},
+        {{"stereo", "--target", kTarget, "--primary-images", primary, "--secondary-images",
+          dataSet() + "/stereo/secondary_0[0-3].png"},
+         "5 primary images but 4 secondary images; the lists must pair up"},
+        {{"stereo", "--target", kTarget, "--primary-images", primary, "--secondary-images", secondary, "--secondary-name", "Cam0"},
+         "the primary and the secondary need different names"},
+        // Structured light.
+        {{"patterns", "--projector", "1024x0"}, "--projector must be WIDTHxHEIGHT in pixels (1..999999 each), not \"1024x0\""},
+        {{"patterns"}, "no projector resolution given: use --projector WIDTHxHEIGHT"},
+        {shortSet, "the set has 25 images, but a 64x48 projector needs 26"},
+        {{"decode", "--projector", "1024x768", set}, "the set has 26 images, but a 1024x768 projector needs 42"},
+        // Synthetic data: nothing that would fold over or not render; synth and demo never write into a
+        // folder that holds something.
+        {{"synth", "--output", "out", "--camera", "fisheye"}, "--camera \"fisheye\": \"fisheye\" is not a preset"},
+        {{"synth", "--output", "out", "--camera", "k1=-3"}, "this distortion folds the image corners over"},
+        {{"synth", "--output", "out", "--secondary-camera", "f=-5"}, "--secondary-camera \"f=-5\": f must be positive"},
+        {{"synth", "--output", "out", "--sets", "intrinsic,mono"}, "--sets: unknown set \"mono\""},
+        {{"synth", "--output", "out", "--projector", "8x8"}, "--projector must be from 16x16 to 4096x4096"},
+        {{"synth", "--output", "out", "--target", "charuco:6x5:30:30:DICT_4X4_50"}, "this target cannot be rendered"},
+        {{"synth", "--output", bad.path(), "--sets", "intrinsic"}, "the output folder " + bad.path() + " is not empty"},
+        {{"demo", "--workdir", bad.path()}, "the demo needs a fresh folder; " + bad.path() + " is not empty"},
     };
-    for (const auto& [target, reason] : cases)
-        expectUsageError(run({"detect", "--target", target, image}), "detect", reason);
-
-    // Known kinds in the forms the help shows, including dictionary names in any case and ids: they
-    // are accepted, and only the chessboard is found on the chessboard image.
-    const std::pair<const char*, int> accepted[] = {{"chessboard:10x7:25x30:exhaustive", 0},
-                                                    {"charuco:10x9:100:75:dict_apriltag_36h11:legacy", 1},
-                                                    {"charuco:5x5:30:20:3", 1},
-                                                    {"radon:10x9:100", 1}};
-    for (const auto& [target, code] : accepted) {
-        const CliRun r = run({"detect", "--target", target, image});
-        EXPECT_EQ(r.code, code) << target << ": " << r.err.toStdString();
-        EXPECT_TRUE(r.out.endsWith(QString("Target found in %1 of 1 images\n").arg(1 - code))) << r.out.toStdString();
+    for (const auto& [args, reason] : cases) {
+        const CliRun r = run(args, work.path());
+        const std::string what = args.join(' ').toStdString() + "\n" + r.err.toStdString();
+        EXPECT_EQ(r.code, 2) << what;
+        EXPECT_TRUE(r.out.isEmpty()) << what << r.out.toStdString();
+        EXPECT_TRUE(r.err.startsWith("vantiro-cli " + args[0] + ": ") && r.err.count('\n') == 1) << what;
+        EXPECT_TRUE(r.err.contains(reason)) << what << " lacks " << reason.toStdString();
+        EXPECT_TRUE(QDir(work.path()).isEmpty()) << what;
     }
 }
 
-TEST(CliArguments, TargetFromSettingsFiles)
+TEST(CliArguments, TargetsFromArgumentsAndSettingsFiles)
 {
-    QTemporaryDir dir;
+    // Known kinds in the forms the help shows, dictionary names in any case and ids included, are
+    // accepted (only the chessboard is on the image); so is the data set's MainWindowSettings.ini
+    // as a file, as its folder, as the working directory's and as the current directory's.
     const QString image = dataSet() + "/intrinsic/view_00.png";
-    // The data set's MainWindowSettings.ini, as a file, as its folder, and as the working directory's.
-    for (const QStringList& args : {QStringList{"--settings", dataSet() + "/MainWindowSettings.ini"},
-                                    QStringList{"--settings", dataSet()}, QStringList{"--workdir", dataSet()}}) {
-        const CliRun r = run(QStringList{"detect"} + args + QStringList{image});
-        EXPECT_EQ(r.code, 0) << r.err.toStdString();
-        EXPECT_EQ(r.out, image + ": 54 corners\nTarget found in 1 of 1 images\n");
+    const std::tuple<QStringList, QString, int> runs[] = {
+        {{"--target", "chessboard:10x7:25x30:exhaustive"}, {}, 0},
+        {{"--target", "charuco:10x9:100:75:dict_apriltag_36h11:legacy"}, {}, 1},
+        {{"--target", "charuco:5x5:30:20:3"}, {}, 1},
+        {{"--target", "radon:10x9:100"}, {}, 1},
+        {{"--settings", dataSet() + "/MainWindowSettings.ini"}, {}, 0},
+        {{"--settings", dataSet()}, {}, 0},
+        {{"--workdir", dataSet()}, {}, 0},
+        {{}, dataSet(), 0},
+    };
+    for (const auto& [args, cwd, code] : runs) {
+        const CliRun r = run(QStringList{"detect"} + args + QStringList{image}, cwd);
+        EXPECT_EQ(r.code, code) << args.join(' ').toStdString() << ": " << r.err.toStdString();
+        EXPECT_TRUE(code ? r.out.endsWith("Target found in 0 of 1 images\n")
+                         : r.out == image + ": 54 corners\nTarget found in 1 of 1 images\n")
+            << r.out.toStdString();
     }
-    // ... and of the current directory.
-    CliRun r = run({"detect", image}, dataSet());
-    EXPECT_EQ(r.code, 0) << r.err.toStdString();
-
-    expectUsageError(run({"detect", image}, dir.path()), "detect",
-                     "no target given: use --target KIND:... or --settings FILE (no MainWindowSettings.ini in");
-    expectUsageError(run({"detect", "--settings", dir.path() + "/none.ini", image}), "detect",
-                     dir.path() + "/none.ini: no such file");
-    expectUsageError(run({"detect", "--target", kTarget, "--settings", dataSet(), image}), "detect",
-                     "give either --target or --settings, not both");
-    expectUsageError(run({"detect", "--workdir", dir.path() + "/gone", "--target", kTarget, image}), "detect",
-                     "working directory does not exist: " + dir.path() + "/gone");
-
-    // A settings file with a broken value names the file and the key.
-    const QString broken = dir.path() + "/MainWindowSettings.ini";
-    QFile::copy(dataSet() + "/MainWindowSettings.ini", broken);
-    QFile f(broken);
-    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-    QString text = QString::fromUtf8(f.readAll());
-    f.close();
-    text.replace("spinBox_ChessboardNumSquaresX=10", "spinBox_ChessboardNumSquaresX=ten");
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(text.toUtf8());
-    f.close();
-    expectUsageError(run({"detect", "--workdir", dir.path(), image}), "detect",
-                     broken + ": key \"MainWindowSettings/spinBox_ChessboardNumSquaresX\" has the value \"ten\"");
-    // Not a file at all.
-    expectUsageError(run({"detect", "--settings", dataSet() + "/intrinsic/view_00.png", image}), "detect",
-                     "view_00.png: ");
 }

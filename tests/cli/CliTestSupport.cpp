@@ -1,7 +1,6 @@
 #include "CliTestSupport.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QCoreApplication>
@@ -21,18 +20,13 @@ QString binary()
 CliRun run(const QStringList& arguments, const QString& cwd)
 {
     QProcess p;
-    if (!cwd.isEmpty())
-        p.setWorkingDirectory(cwd);
+    p.setWorkingDirectory(cwd); // empty: inherited
     p.start(binary(), arguments);
     CliRun r;
-    if (!p.waitForStarted(10000)) {
-        r.err = "could not start " + binary();
-        return r;
-    }
-    if (!p.waitForFinished(60000)) {
+    if (!p.waitForStarted(10000) || !p.waitForFinished(60000)) {
         p.kill();
         p.waitForFinished();
-        r.err = "timed out";
+        r.err = "could not start or timed out: " + binary();
         return r;
     }
     r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
@@ -47,8 +41,7 @@ const QString& dataSet()
     // process of its own, several at a time): generated beside, then renamed into place.
     static const QString folder = [] {
         const QString root = vantiro::test::artefactDir();
-        const QString key = QString::number(QFileInfo(binary()).lastModified().toMSecsSinceEpoch());
-        const QString path = root + "/cli-data-" + key;
+        const QString path = root + "/cli-data-" + QString::number(QFileInfo(binary()).lastModified().toMSecsSinceEpoch());
         if (QFileInfo::exists(path + "/truth.yml"))
             return path;
         const QString scratch = root + QString("/cli-data-scratch-%1").arg(QCoreApplication::applicationPid());
@@ -70,17 +63,6 @@ const QString& dataSet()
 QStringList filesIn(const QString& folder)
 {
     return QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name);
-}
-
-QStringList copyInto(const QStringList& files, const QString& folder)
-{
-    QDir().mkpath(folder);
-    QStringList out;
-    for (const QString& f : files) {
-        out << folder + "/" + QFileInfo(f).fileName();
-        QFile::copy(f, out.last());
-    }
-    return out;
 }
 
 } // namespace cli_test

@@ -22,11 +22,8 @@ CliRun run(const QStringList& arguments, const QString& cwd = QString());
 // whole test run; the data set every command test works on.
 const QString& dataSet();
 inline constexpr const char* kTarget = "chessboard:10x7:25";
-inline constexpr int kCorners = 54;
 
 // Files of folder (names only, sorted).
 QStringList filesIn(const QString& folder);
-// Copies files into folder; returns the new paths.
-QStringList copyInto(const QStringList& files, const QString& folder);
 
 } // namespace cli_test

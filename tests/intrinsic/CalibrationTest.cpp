@@ -1,212 +1,213 @@
-// The calibrate routine on rendered views with a known camera: accuracy, printout, stored result,
-// intrinsics file, options and the reuse of corners between runs.
+// The calibrate routine on rendered views with a known camera: accuracy, printout, intrinsics
+// file, options, outlier removal, the reuse of corners between runs, and the runs that must stop
+// or go on around bad input with the right log lines and nothing lost.
 
 #include <gtest/gtest.h>
 
-#include <QFile>
 #include <QRegularExpression>
-
-#include <cmath>
-#include <cstdio>
 
 #include "IntrinsicTestData.h"
 #include "intrinsic/ErrorAnalysis.h"
+#include "intrinsic/IntrinsicFiles.h"
 
-using namespace vantiro;
-using namespace vantiro::intrinsic;
 using namespace intrinsic_test;
 
-namespace {
-
-CalibrationResult run(IntrinsicState& state, const CalibrationRequest& request, RecordingLogSink& log)
+TEST(IntrinsicCalibration, RecoversTheRenderedCameraPrintsAndWritesIt)
 {
-    HookRecorder rec;
-    return calibrateIntrinsics(state, request, rec.hooks(), log);
-}
-
-} // namespace
-
-TEST(IntrinsicCalibration, RecoversTheRenderedCamera)
-{
-    const FirstRun& first = firstRun();
-    ASSERT_EQ(first.result.status, CalibrationStatus::Calibrated) << first.log.text().toStdString();
-    const Truth& t = kTruth;
-    const cv::Mat& K = first.state.K;
-    const cv::Mat kc = first.state.distortion.reshape(1, 1);
-    std::printf("default options: fx %.4f fy %.4f cx %.4f cy %.4f k1 %.5f k2 %.5f k3 %.5f rms %.4f px\n",
-                K.at<double>(0, 0), K.at<double>(1, 1), K.at<double>(0, 2), K.at<double>(1, 2), kc.at<double>(0),
-                kc.at<double>(1), kc.at<double>(4), first.result.rms);
-    EXPECT_NEAR(K.at<double>(0, 0), t.fx, 0.002 * t.fx);
-    EXPECT_NEAR(K.at<double>(1, 1), t.fy, 0.002 * t.fy);
-    EXPECT_NEAR(K.at<double>(0, 2), t.cx, 1.0);
-    EXPECT_NEAR(K.at<double>(1, 2), t.cy, 1.0);
+    IntrinsicState state = viewState(15, false);
+    QTemporaryDir wd;
+    RecordingLogSink log;
+    const double rms = calibrate(state, {.options = {}, .target = kTarget, .workingDirectory = wd.path()}, log).rms;
+    const cv::Matx33d K = state.K, T = kCamera.K;
+    const cv::Mat kc = state.distortion.reshape(1, 1);
+    ASSERT_FALSE(kc.empty()) << log.text().toStdString();
+    EXPECT_LT(cv::norm(cv::Vec2d(K(0, 0) - T(0, 0), K(1, 1) - T(1, 1)), cv::NORM_INF), 0.002 * T(0, 0)) << cv::Mat(K);
+    EXPECT_LT(cv::norm(cv::Vec2d(K(0, 2) - T(0, 2), K(1, 2) - T(1, 2)), cv::NORM_INF), 1.0) << cv::Mat(K);
     // With k3 free, k2 and k3 trade off; the lens must agree: radial displacement in pixels
     // wherever corners were seen.
     double rMax = 0.0;
     for (const View& v : views())
         for (const auto& c : v.corners)
-            rMax = std::max(rMax, std::hypot((c.image.x - t.cx) / t.fx, (c.image.y - t.cy) / t.fy));
+            rMax = std::max(rMax, std::hypot((c.image.x - T(0, 2)) / T(0, 0), (c.image.y - T(1, 2)) / T(1, 1)));
     for (double r = 0.05; r <= rMax; r += 0.05) {
-        const double r2 = r * r;
+        const double r2 = r * r, truth = kCamera.dist[0] * r2 + kCamera.dist[1] * r2 * r2;
         const double fitted = kc.at<double>(0) * r2 + kc.at<double>(1) * r2 * r2 + kc.at<double>(4) * r2 * r2 * r2;
-        EXPECT_LT(std::abs(fitted - (t.k1 * r2 + t.k2 * r2 * r2)) * r * t.fx, 0.1) << "radius " << r;
+        EXPECT_LT(std::abs(fitted - truth) * r * T(0, 0), 0.1) << "radius " << r;
     }
     // Noise of 1.5 grey values moves sub-pixel corners by a few hundredths of a pixel.
-    EXPECT_GT(first.result.rms, 0.005);
-    EXPECT_LT(first.result.rms, 0.15);
+    EXPECT_TRUE(rms > 0.005 && rms < 0.15) << rms;
 
-    // The rendering has no k3: with k3 fixed the model matches and k1, k2 are identifiable.
-    IntrinsicState state = detectedState();
-    QTemporaryDir wd;
-    CalibrationRequest request = requestFor(wd.path());
-    request.options.fixK[2] = true;
-    RecordingLogSink log;
-    const CalibrationResult r = run(state, request, log);
-    ASSERT_EQ(r.status, CalibrationStatus::Calibrated);
-    const cv::Mat& K3 = state.K;
-    const cv::Mat kc3 = state.distortion.reshape(1, 1);
-    std::printf("k3 fixed: errors fx %+.4f fy %+.4f cx %+.4f cy %+.4f px, k1 %+.5f k2 %+.5f, rms %.4f px\n",
-                K3.at<double>(0, 0) - t.fx, K3.at<double>(1, 1) - t.fy, K3.at<double>(0, 2) - t.cx,
-                K3.at<double>(1, 2) - t.cy, kc3.at<double>(0) - t.k1, kc3.at<double>(1) - t.k2, r.rms);
-    EXPECT_NEAR(K3.at<double>(0, 0), t.fx, 0.001 * t.fx);
-    EXPECT_NEAR(K3.at<double>(0, 2), t.cx, 0.5);
-    EXPECT_NEAR(K3.at<double>(1, 2), t.cy, 0.5);
-    EXPECT_NEAR(kc3.at<double>(0), t.k1, 0.005);
-    EXPECT_NEAR(kc3.at<double>(1), t.k2, 0.01);
-    EXPECT_FALSE(log.text().contains("k3 ")) << "a coefficient of exactly 0 has no line";
-}
-
-TEST(IntrinsicCalibration, PrintsStoresAndWritesTheResult)
-{
-    const FirstRun& first = firstRun();
-    ASSERT_EQ(first.result.status, CalibrationStatus::Calibrated);
-    const auto& segs = first.log.segments;
-    const size_t n = views().size();
-    ASSERT_GT(segs.size(), n + 6);
-    EXPECT_EQ(segs[0].text, "Target settings:\n");
-    EXPECT_TRUE(segs[0].bold);
-    EXPECT_EQ(segs[1].text, targetSettingsSummary(target()) + "\n");
-    EXPECT_EQ(segs[2].text, "Detecting targets: ");
-    EXPECT_TRUE(segs[2].bold);
-    for (size_t i = 0; i < n; ++i) {
-        EXPECT_EQ(segs[3 + i].text, QString("%1 ").arg(i));
-        EXPECT_EQ(segs[3 + i].color, logcolor::Green) << i;
-    }
-    EXPECT_EQ(segs[3 + n].text, "\n\n");
-    EXPECT_EQ(segs[4 + n].text, "Intrinsic calibration with 15/15 images...\n\n");
-    EXPECT_TRUE(segs[4 + n].bold);
-    // Parameter lines in order with 4 decimals; p1, p2 are exactly 0 and have no line.
-    const QString all = first.log.text();
-    const QRegularExpression block(
-        "Estimated intrinsics:\n\nCamera intrinsic matrix parameters:\nfx (\\S+) \\+/- \\d+\\.\\d{4}\nfy -?\\d+\\.\\d{4} "
-        "\\+/- \\d+\\.\\d{4}\ncx \\S+ \\+/- \\S+\ncy \\S+ \\+/- \\S+\nDistortion coefficients:\nk1 -?\\d+\\.\\d{4} "
-        "\\+/- \\d+\\.\\d{4}\nk2 \\S+ \\+/- \\S+\nk3 \\S+ \\+/- \\S+\n\nCalibration completed");
-    const auto m = block.match(all);
+    // The whole log: parameters with 4 decimals (p1, p2 are exactly 0 and have no line), the RMS
+    // in its colour, the file written, and nothing after it without outlier removal.
+    const QString path = wd.path() + "/Cam7.intrinsics.yml";
+    const QString all = tagged(log);
+    const QString head = "Target settings:\n" + targetSettingsSummary(kTarget) + "\nDetecting targets: <green>0 1 2 "
+                         "3 4 5 6 7 8 9 10 11 12 13 14 </>\n\nIntrinsic calibration with 15/15 images...\n\n";
+    const QString tail = "\nCalibration completed with rms reprojection error: <" +
+                         colorName(errorColor(rms, {}, {}, false)) + ">" + QString::number(rms, 'g', 6) +
+                         " px\n</>\nIntrinsics saved to:\n" + path + "\n\n";
+    const QString value = " (-?\\d+\\.\\d{4}) \\+/- \\d+\\.\\d{4}\n";
+    const auto m = QRegularExpression("^" + QRegularExpression::escape(head) + "Estimated intrinsics:\n\nCamera "
+                                      "intrinsic matrix parameters:\nfx" + value + "fy" + value + "cx" + value + "cy" +
+                                      value + "Distortion coefficients:\nk1" + value + "k2" + value + "k3" + value +
+                                      QRegularExpression::escape(tail) + "$").match(all);
     ASSERT_TRUE(m.hasMatch()) << all.toStdString();
-    EXPECT_EQ(m.captured(1), QString::number(first.state.K.at<double>(0, 0), 'f', 4));
-    const auto* rms = first.log.find(" px\n");
-    EXPECT_EQ(rms->text, QString::number(first.result.rms, 'g', 6) + " px\n");
-    EXPECT_TRUE(rms->bold);
-    EXPECT_EQ(rms->color, colorName(errorColor(first.result.rms, {}, {}, false)));
-    const QString path = first.workingDirectory.path() + "/Cam7.intrinsics.yml";
-    EXPECT_TRUE(all.endsWith("\nIntrinsics saved to:\n" + path + "\n\n")) << "nothing follows without outlier removal";
+    const double printed[] = {K(0, 0), K(1, 1), K(0, 2), K(1, 2), kc.at<double>(0), kc.at<double>(1), kc.at<double>(4)};
+    for (int i = 0; i < 7; ++i)
+        EXPECT_EQ(m.captured(i + 1), QString::number(printed[i], 'f', 4)) << "value " << i;
 
-    EXPECT_EQ(first.storedId, 7);
-    EXPECT_EQ(cv::norm(first.storedK, first.state.K), 0.0);
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    const QString text = QString::fromUtf8(file.readAll());
-    const QRegularExpression order("^%YAML:1.0\n---\nimgSize: \\[ 640, 480 \\]\nK: [^\n]*\n(   [^\n]*\n)+kc: "
-                                   "[^\n]*\n(   [^\n]*\n)+reprojErrRMS: [^\n]+\n$");
-    EXPECT_TRUE(order.match(text).hasMatch()) << text.toStdString();
+    const QRegularExpression keys("^%YAML:1.0\n---\nimgSize: \\[ 640, 480 \\]\nK: [^\n]*\n(   [^\n]*\n)+kc: [^\n]*\n"
+                                  "(   [^\n]*\n)+reprojErrRMS: [^\n]+\n$");
+    EXPECT_TRUE(keys.match(file.readAll()).hasMatch());
     cv::FileStorage fs(QFile::encodeName(path).toStdString(), cv::FileStorage::READ);
-    cv::Mat K, kc;
-    fs["K"] >> K;
-    fs["kc"] >> kc;
-    EXPECT_LT(cv::norm(K, first.state.K), 1e-9);
-    EXPECT_LT(cv::norm(kc.reshape(1, 1), first.state.distortion.reshape(1, 1)), 1e-12);
-    EXPECT_DOUBLE_EQ(double(fs["reprojErrRMS"]), first.result.rms);
-
+    EXPECT_LT(cv::norm(fs["K"].mat(), state.K), 1e-9);
+    EXPECT_LT(cv::norm(fs["kc"].mat().reshape(1, 1), kc), 1e-12);
+    EXPECT_DOUBLE_EQ(double(fs["reprojErrRMS"]), rms);
     // Every view got its pose, errors and one colour per corner.
-    for (const ImageState& image : first.state.images) {
-        EXPECT_TRUE(image.hasPose());
-        EXPECT_LE(image.minError, image.rms);
-        EXPECT_GE(image.maxError, image.rms);
-        EXPECT_EQ(image.cornerColors.size(), image.imagePoints.size());
+    for (const ImageState& i : state.images)
+        EXPECT_TRUE(i.hasPose() && i.minError <= i.rms && i.rms <= i.maxError &&
+                    i.cornerColors.size() == i.imagePoints.size());
+}
+
+TEST(IntrinsicCalibration, LaterRunsReuseCornersWithoutOutliersAndFollowTheOptions)
+{
+    IntrinsicState state = viewState(15, true);
+    state.images[4].checked = false;
+    state.images[3].imagePoints[0] += cv::Point2f(6.f, 0.f);
+    state.images[3].imagePoints[1] += cv::Point2f(0.f, 6.f);
+    state.images[7].imagePoints[5] += cv::Point2f(-5.f, 5.f);
+    // Exhaustive search and projector size do not change what was detected.
+    QTemporaryDir wd;
+    CalibrationRequest request{.options = {.removeOutliers = true, .outlierThreshold = 2.0}, .target = kTarget,
+                               .workingDirectory = wd.path()};
+    request.target.exhaustiveSearch = true;
+    request.target.projectorWidth = 640;
+    HookRecorder rec;
+    RecordingLogSink log, log2, log3, log4, log5;
+    calibrateIntrinsics(state, request, rec.hooks(), log);
+    EXPECT_TRUE(tagged(log).contains("Detecting targets: <reused>0 1 2 3 </><grey>4 </><reused>5 6 7 8 9 10 11 12 13 "
+                                     "14 </>\n\nIntrinsic calibration with 14/15 images...\n\n"));
+    EXPECT_TRUE(tagged(log).endsWith("Detecting outliers: <orange>3:2 7:1 \n\nCalibrate again to exclude the detected "
+                                     "outliers!\n\n</>"))
+        << log.text().toStdString();
+    EXPECT_TRUE(rec.aborts == 15 && state.images[4].rms == -1.0) << "asked once per image; image 4 takes no part";
+    calibrate(state, request, log2);
+    EXPECT_TRUE(tagged(log2).endsWith("Detecting outliers: <reused>none\n</>")) << "calibrated without the outliers";
+
+    // A guess as a fresh object hands it out: (2,2) still 0, eight coefficients.
+    state.K = (cv::Mat_<double>(3, 3) << 600, 0, 330, 0, 600, 230, 0, 0, 0);
+    state.distortion = cv::Mat::zeros(1, 8, CV_64F);
+    request.options = {.useIntrinsicGuess = true, .fixPrincipalPoint = true};
+    ASSERT_EQ(calibrate(state, request, log3).status, CalibrationStatus::Calibrated);
+    EXPECT_TRUE(state.K.at<double>(0, 2) == 330.0 && log3.text().contains("cx 330.0000 +/- 0.0000\n"))
+        << "principal point fixed at the guess";
+    EXPECT_NEAR(state.K.at<double>(0, 0), kCamera.K(0, 0), 0.02 * kCamera.K(0, 0));
+
+    // The library hands back 14 coefficients for the rational model: state and file keep 8.
+    request.options = {.fixK = {false, false, false, true, true, true}, .useRationalModel = true};
+    const CalibrationResult rational = calibrate(state, request, log4);
+    EXPECT_TRUE(state.distortion.total() == 8 && !log4.text().contains("k4 "));
+    EXPECT_EQ(cv::FileStorage(QFile::encodeName(rational.intrinsicsFile).toStdString(), 0)["kc"].mat().total(), 8u);
+
+    // Radial distortion off: k1..k3 fixed at 0, so no coefficient line at all.
+    request.options = {.useRadialDistortion = false, .fixK = {true, true, true, false, false, false}};
+    const CalibrationResult plain = calibrate(state, request, log5);
+    EXPECT_TRUE(cv::countNonZero(state.distortion) == 0 &&
+                log5.text().contains("Distortion coefficients:\n\nCalibration completed"));
+    EXPECT_GT(plain.rms, 5 * rational.rms) << "the rendered lens distortion shows in the error";
+}
+
+TEST(IntrinsicCalibrationFailure, RunsThatEndWithoutAResultSayWhyAndStoreAndWriteNothing)
+{
+    QTemporaryDir wd, blank;
+    cv::imwrite(QFile::encodeName(blank.path() + "/blank.png").toStdString(), cv::Mat(120, 160, CV_8U, 200));
+    const QString noSensor = "<red>No sensor present in the sensor list, aborting.\n\n</>";
+    const QString badGuess = "<red>When using intrinsic guess, reasonable start parameters fx, fy, cx and cy should "
+                             "be used for the selected sensor (see main window). fx and fy must not be 0. "
+                             "Aborting.\n\n</>";
+    // A red line alone is the whole log: such runs stop before any image is looked at. The guess is
+    // checked first, before the missing object.
+    const struct { const char* name; int sensorAnswers; std::optional<cv::Mat> guess; int lifted; bool blank;
+                   CalibrationStatus status; QString tail, also = ""; } cases[] = {
+        {"no object", 0, {}, 0, false, CalibrationStatus::NoSensor, noSensor},
+        {"fx 0", 0, cv::Mat::zeros(3, 3, CV_64F), 0, false, CalibrationStatus::InvalidGuess, badGuess},
+        {"fy 0", 0, cv::Mat(cv::Matx33d(500, 0, 320, 0, 0, 240, 0, 0, 1)), 0, false, CalibrationStatus::InvalidGuess,
+         badGuess},
+        {"no guess", 0, cv::Mat(), 0, false, CalibrationStatus::InvalidGuess, badGuess},
+        {"object removed while detecting", 1, {}, 0, false, CalibrationStatus::NoSensor, " px\n</>" + noSensor},
+        {"principal point outside the image", -1, cv::Mat(cv::Matx33d(560, 0, -50, 0, 560, 240, 0, 0, 1)), 0, false,
+         CalibrationStatus::LibraryError, "\nAborting.\n\n</>",
+         "images\\.\\.\\.\n\n<red>OpenCV exception caught: .*Principal point must be within the image"},
+        {"nothing detected", -1, {}, 0, true, CalibrationStatus::NoImages,
+         "Detecting targets: <red>0 </>\n\n<red>Target detection failed on all images or none were selected!\n\n</>"
+         "Calibrate\n"},
+        {"3-D rig", -1, {}, 20, false, CalibrationStatus::NonPlanarWithoutGuess,
+         "Detecting targets: <reused>0 1 2 </>\n\nIntrinsic calibration with 3/3 images...\n\n<red>Error: If you use a "
+         "non-planar calibration target, you need to set initial intrinsic parameters (fx, fy, cx, cy) for Cam7 in the "
+         "main window. You also need to set 'Use intrinsic guess' in the Calibration Options.\n</>Calibrate\n"}};
+    for (const auto& c : cases) {
+        IntrinsicState state = viewState(3, true);
+        state.images[0].objectPoints.back().z = float(c.lifted); // as a corner file may describe it
+        if (c.blank)
+            state.loadImages({blank.path() + "/blank.png"});
+        state.K = c.guess.value_or(cv::Mat()).clone();
+        const CalibrationRequest request{.options = {.useIntrinsicGuess = c.guess.has_value()}, .target = kTarget,
+                                         .workingDirectory = wd.path()};
+        HookRecorder rec{.sensorAnswers = c.sensorAnswers};
+        RecordingLogSink log;
+        EXPECT_EQ(calibrateIntrinsics(state, request, rec.hooks(), log).status, c.status) << c.name;
+        const QString all = tagged(log);
+        EXPECT_TRUE((c.tail.startsWith("<red>") ? all == c.tail && rec.aborts == 0 : all.endsWith(c.tail)) &&
+                    all.contains(QRegularExpression(c.also)))
+            << c.name << ": " << all.toStdString();
+        // Nothing stored or written; a failed detection unchecks the image.
+        EXPECT_TRUE(rec.stores == 0 && QDir(wd.path()).isEmpty() && !state.images[0].hasPose() &&
+                    state.images[0].checked != c.blank)
+            << c.name;
     }
 }
 
-TEST(IntrinsicCalibration, SecondRunReusesCornersUntilTheTargetGeometryChanges)
+TEST(IntrinsicCalibrationFailure, BadInputIsLeftOutWithAWarningAndAnUnwritableFolderLosesNothing)
 {
-    IntrinsicState state = detectedState();
-    state.images[4].checked = false;
-    // Stale working values must not leak into a run without a guess.
-    state.K = (cv::Mat_<double>(3, 3) << 100, 0, 10, 0, 100, 10, 0, 0, 1);
-    state.distortion = cv::Mat::ones(1, 5, CV_64F);
-    QTemporaryDir wd;
+    QTemporaryDir dir;
+    IntrinsicState state = viewState(6, true, &dir);
+    // Image 0: a good corner file, shifted by a quarter pixel, which must win over the known corners.
+    // Image 1: corners as integers; it is detected instead.
+    const cv::Mat obj(state.images[0].objectPoints), shifted = cv::Mat(state.images[0].imagePoints) + cv::Scalar(0.25);
+    writeCornerFile(cornerFilePath(state.images[0].path), shifted, obj);
+    writeCornerFile(cornerFilePath(state.images[1].path), cv::Mat(54, 2, CV_32S, 3), obj);
+    state.images[1].clearCorners();
+    // In front an unchecked image, which decides nothing; at the end a file that is no image, and
+    // an image of half the size whose corners came from somewhere.
+    ImageState tiny, broken, half = state.images[3];
+    tiny.path = dir.path() + "/tiny.png", tiny.checked = false;
+    broken.path = writeText(dir.path() + "/broken.png", "text");
+    half.path = dir.path() + "/half.png";
+    cv::imwrite(QFile::encodeName(half.path).toStdString(), cv::Mat(240, 320, CV_8UC3, cv::Scalar::all(90)));
+    state.images.insert(state.images.begin(), tiny);
+    state.images.insert(state.images.end(), {broken, half});
+    // The working directory is a file: nothing can be written into it, whoever runs the test.
+    const QString notADirectory = writeText(dir.path() + "/plain_file", "");
+
     HookRecorder rec;
     RecordingLogSink log;
-    // Exhaustive search and projector size do not change what was detected.
-    CalibrationRequest request = requestFor(wd.path());
-    request.target.exhaustiveSearch = true;
-    request.target.projectorWidth = 640;
-    ASSERT_EQ(calibrateIntrinsics(state, request, rec.hooks(), log).status, CalibrationStatus::Calibrated);
-    EXPECT_EQ(textInColour(log, logcolor::Grey), "4 ");
-    EXPECT_EQ(textInColour(log, logcolor::Green), "");
-    EXPECT_EQ(textInColour(log, logcolor::Reused), "0 1 2 3 5 6 7 8 9 10 11 12 13 14 ");
-    EXPECT_TRUE(log.text().contains("Intrinsic calibration with 14/15 images...\n\n"));
-    EXPECT_EQ(state.images[4].rms, -1.0) << "an unchecked image takes no part";
-    EXPECT_EQ(rec.aborts, 15) << "asked once per image";
-    EXPECT_NEAR(state.K.at<double>(0, 0), kTruth.fx, 0.01 * kTruth.fx);
-
-    // A different square size: everything is detected again.
-    state.images[4].checked = true;
-    state.images[9].imagePoints.resize(10); // would be reused if the cache survived
-    state.images[9].objectPoints.resize(10);
-    RecordingLogSink log2;
-    request = requestFor(wd.path());
-    request.target.squareWidth = request.target.squareHeight = 30.0;
-    ASSERT_EQ(run(state, request, log2).status, CalibrationStatus::Calibrated);
-    EXPECT_EQ(textInColour(log2, logcolor::Green), "0 1 2 3 4 5 6 7 8 9 10 11 12 13 14 ");
-    EXPECT_EQ(state.images[9].imagePoints.size(), 54u);
-    EXPECT_FLOAT_EQ(std::abs(state.images[0].objectPoints[1].x - state.images[0].objectPoints[0].x), 30.0f);
-}
-
-TEST(IntrinsicCalibration, GuessRationalModelAndRadialOptions)
-{
-    QTemporaryDir wd;
-    IntrinsicState state = detectedState();
-    // As a fresh object hands them out: (2,2) still 0, eight coefficients.
-    state.K = (cv::Mat_<double>(3, 3) << 600, 0, 330, 0, 600, 230, 0, 0, 0);
-    state.distortion = cv::Mat::zeros(1, 8, CV_64F);
-    CalibrationRequest request = requestFor(wd.path());
-    request.options.useIntrinsicGuess = true;
-    request.options.fixPrincipalPoint = true;
-    RecordingLogSink log;
-    ASSERT_EQ(run(state, request, log).status, CalibrationStatus::Calibrated);
-    EXPECT_EQ(state.K.at<double>(0, 2), 330.0) << "principal point fixed at the guess";
-    EXPECT_TRUE(log.text().contains("cx 330.0000 +/- 0.0000\n"));
-    EXPECT_NEAR(state.K.at<double>(0, 0), kTruth.fx, 0.02 * kTruth.fx);
-
-    request = requestFor(wd.path());
-    request.options.useRationalModel = true;
-    request.options.fixK = {false, false, false, true, true, true};
-    RecordingLogSink log2;
-    const CalibrationResult rational = run(state, request, log2);
-    ASSERT_EQ(rational.status, CalibrationStatus::Calibrated);
-    EXPECT_EQ(state.distortion.total(), 8u);
-    EXPECT_FALSE(log2.text().contains("k4 "));
-    cv::FileStorage fs(QFile::encodeName(rational.intrinsicsFile).toStdString(), cv::FileStorage::READ);
-    EXPECT_EQ(fs["kc"].mat().total(), 8u);
-
-    // Radial distortion off: k1..k3 fixed at 0, so no coefficient line at all.
-    request = requestFor(wd.path());
-    request.options.useRadialDistortion = false;
-    request.options.fixK = {true, true, true, false, false, false};
-    RecordingLogSink log3;
-    const CalibrationResult plain = run(state, request, log3);
-    ASSERT_EQ(plain.status, CalibrationStatus::Calibrated);
-    EXPECT_EQ(cv::countNonZero(state.distortion), 0);
-    EXPECT_TRUE(log3.text().contains("Distortion coefficients:\n\nCalibration completed"));
-    EXPECT_GT(plain.rms, 5 * rational.rms) << "the rendered lens distortion shows in the error";
+    const CalibrationRequest request{.options = {}, .target = kTarget, .workingDirectory = notADirectory};
+    const CalibrationResult r = calibrateIntrinsics(state, request, rec.hooks(), log);
+    ASSERT_EQ(r.status, CalibrationStatus::Calibrated) << log.text().toStdString();
+    const QString all = tagged(log);
+    EXPECT_TRUE(all.startsWith("<orange>Warning: Corner file " + cornerFilePath(state.images[2].path) +
+                               " ignored: \"corners\" is not a list of 2-D points.\n</>"))
+        << all.toStdString();
+    EXPECT_TRUE(all.contains("Detecting targets: <grey>0 </><reused>1 </><green>2 </><reused>3 4 5 6 </><red>7 </>"
+                             "<reused>8 </>\n\n<orange>Warning: Image 7 could not be read: " + state.images[7].path +
+                             "\nWarning: Image 8 is 320 x 240 px, image 1 is 640 x 480 px; image 8 is left out.\n</>\n"
+                             "Intrinsic calibration with 6/9 images...\n\n"));
+    EXPECT_EQ(cv::norm(cv::Mat(state.images[1].imagePoints), shifted, cv::NORM_INF), 0.0);
+    EXPECT_FALSE(state.images[8].checked || state.images[8].hasPose());
+    EXPECT_TRUE(all.endsWith(" px\n</><red>\nError: Could not save the intrinsics to:\n" + notADirectory +
+                             "/Cam7.intrinsics.yml\n(" + r.writeError + ")\n\n</>"));
+    EXPECT_TRUE(rec.stores == 1 && r.intrinsicsFile.isEmpty()) << "the object still gets the result";
+    EXPECT_EQ(state.imageSize, cv::Size(640, 480)) << "the first checked image decides";
 }

@@ -1,86 +1,75 @@
-// Corner files beside images.
+// Corner files beside images, and undistorted copies of the images.
 
 #include <gtest/gtest.h>
 
-#include <QFile>
-#include <QTemporaryDir>
-
 #include "IntrinsicTestData.h"
 #include "intrinsic/IntrinsicFiles.h"
+#include "intrinsic/Undistortion.h"
 
-using namespace vantiro::intrinsic;
 using namespace intrinsic_test;
 
-namespace {
-
-QString writeText(const QTemporaryDir& dir, const QString& name, const QByteArray& text)
+TEST(CornerFile, PathAndWhatIsRefusedWithAReason)
 {
-    const QString path = dir.path() + "/" + name;
-    QFile f(path);
-    f.open(QIODevice::WriteOnly);
-    f.write(text);
-    return path;
-}
-
-cv::Mat points(int n, int dim)
-{
-    cv::Mat m(n, 1, CV_32FC(dim), cv::Scalar::all(0));
-    for (int i = 0; i < n; ++i)
-        m.ptr<float>(i)[0] = float(10 * i), m.ptr<float>(i)[1] = float(i) + 0.5f;
-    return m;
-}
-
-} // namespace
-
-TEST(CornerFile, PathAndTheFormsItIsReadIn)
-{
-    EXPECT_EQ(cornerFilePath("/data/set.1/img_007.png"), "/data/set.1/img_007.yml");
-    EXPECT_EQ(cornerFilePath("/data/cam.left.tif"), "/data/cam.left.yml");
-
+    EXPECT_EQ(cornerFilePath("/data/set.1/cam.left_007.png"), "/data/set.1/cam.left_007.yml");
+    // Good files are read in the calibration tests; here is what is refused, never half-read.
     QTemporaryDir dir;
-    EXPECT_EQ(readCornerFile(dir.path() + "/none.yml").status, CornerFileStatus::Missing);
-    // Point matrices, as the projector module writes them.
-    const QString a = dir.path() + "/a.yml";
-    writeCornerFile(a, points(6, 2), points(6, 3));
-    const CornerFile fa = readCornerFile(a);
-    ASSERT_EQ(fa.status, CornerFileStatus::Loaded) << fa.error.toStdString();
-    ASSERT_EQ(fa.imagePoints.size(), 6u);
-    EXPECT_EQ(fa.imagePoints[3], cv::Point2f(30.f, 3.5f));
-    EXPECT_EQ(fa.objectPoints[5], cv::Point3f(50.f, 5.5f, 0.f));
-    // Flat sequences, as vectors of points are written.
-    const CornerFile fc = readCornerFile(writeText(dir, "c.yml", "%YAML:1.0\n---\ncorners: [ 1., 2., 3., 4., 5., 6., 7., 8. ]\n"
-                                                                 "obj: [ 0., 0., 0., 1., 0., 0., 1, 1, 0, 0, 1, 0 ]\n"));
-    ASSERT_EQ(fc.status, CornerFileStatus::Loaded) << fc.error.toStdString();
-    EXPECT_EQ(fc.objectPoints[2], cv::Point3f(1.f, 1.f, 0.f));
-}
+    const auto points = [](int n, int dim) { return cv::Mat(n, 1, CV_32FC(dim), cv::Scalar::all(1)); };
 
-TEST(CornerFile, RejectsWhatItCannotUseWithAReason)
-{
-    QTemporaryDir dir;
-    struct Case
-    {
-        const char* name;
-        cv::Mat corners, obj;
-        QString error;
-    };
-    const std::vector<Case> cases = {
+    const struct { const char* name; cv::Mat corners, obj; QString error; } cases[] = {
         {"int", cv::Mat(6, 2, CV_32S, cv::Scalar(1)), points(6, 3), "\"corners\" is not a list of 2-D points"},
         {"threechannel", points(6, 3), points(6, 3), "\"corners\" is not a list of 2-D points"},
         {"objflat", points(6, 2), points(6, 2), "\"obj\" is not a list of 3-D points"},
         {"count", points(6, 2), points(7, 3), "\"corners\" has 6 points but \"obj\" has 7"},
-        {"few", points(3, 2), points(3, 3), "fewer than 4 points"},
-    };
-    for (const Case& c : cases) {
-        const QString path = dir.path() + "/" + c.name + ".yml";
-        writeCornerFile(path, c.corners, c.obj);
-        const CornerFile f = readCornerFile(path);
-        EXPECT_EQ(f.status, CornerFileStatus::Invalid) << c.name;
-        EXPECT_EQ(f.error, c.error) << c.name;
-        EXPECT_TRUE(f.imagePoints.empty() && f.objectPoints.empty()) << "never half-read: " << c.name;
+        {"few", points(3, 2), points(3, 3), "fewer than 4 points"}};
+    for (const auto& c : cases) {
+        writeCornerFile(dir.path() + "/" + c.name + ".yml", c.corners, c.obj);
+        const CornerFile f = readCornerFile(dir.path() + "/" + c.name + ".yml");
+        EXPECT_TRUE(f.status == CornerFileStatus::Invalid && f.error == c.error && f.imagePoints.empty() &&
+                    f.objectPoints.empty())
+            << c.name << ": " << f.error.toStdString();
     }
-    EXPECT_EQ(readCornerFile(writeText(dir, "noobj.yml", "%YAML:1.0\n---\ncorners: [1, 2]\n")).error,
-              "\"obj\" is missing");
-    const CornerFile broken = readCornerFile(writeText(dir, "broken.yml", "%YAML:1.0\n---\ncorners: [ 1, 2\nobj: {"));
-    EXPECT_EQ(broken.status, CornerFileStatus::Invalid);
-    EXPECT_FALSE(broken.error.isEmpty());
+    const CornerFile broken = readCornerFile(writeText(dir.path() + "/bad.yml", "%YAML:1.0\n---\ncorners: [ 1, 2\n"));
+    EXPECT_TRUE(broken.status == CornerFileStatus::Invalid && !broken.error.isEmpty());
+}
+
+TEST(Undistortion, WritesEveryImageIntoTheFirstImagesFolder)
+{
+    // Two images beside each other, one from another folder, and a file that is no image.
+    QTemporaryDir first, second;
+    const QStringList paths{first.path() + "/v0.png", writeText(first.path() + "/junk.png", "no pixels here"),
+                            first.path() + "/v1.png", second.path() + "/other.png"};
+    for (int i : {0, 2, 3})
+        QFile::copy(views()[size_t(i)].path, paths[i]);
+    const cv::Mat K(kCamera.K), dist = kCamera.distCoeffs().colRange(0, 5).clone();
+    const QString out = first.path() + "/Undistorted";
+    QString asked;
+    RecordingLogSink log, log2;
+    EXPECT_EQ(writeUndistortedImages(paths, K, dist, "Cam7", [](const QString&) { return false; }, log), 0);
+    EXPECT_TRUE(log.segments.empty()) << "answering No writes and logs nothing";
+    EXPECT_EQ(writeUndistortedImages(paths, K, cv::Mat(), "Cam7", nullptr, log), 0);
+    EXPECT_EQ(tagged(log), "<orange>Warning: Calibration parameters for undistortion not available. Aborting.\n\n</>");
+    EXPECT_FALSE(QDir(out).exists());
+
+    const auto yes = [&asked](const QString& folder) { return !(asked = folder).isEmpty(); };
+    EXPECT_EQ(writeUndistortedImages(paths, K, dist, "Cam7", yes, log2), 3);
+    EXPECT_EQ(asked, out + "/");
+    EXPECT_EQ(QDir(out).entryList(QDir::Files), QStringList({"other.png", "v0.png", "v1.png"}));
+    EXPECT_EQ(tagged(log2), "Undistorting Cam7 images...\n<orange>Warning: Could not read " + paths[1] +
+                                ", it was skipped.\n</>Undistorted images written to:\n" + out + "/\n\n");
+    EXPECT_TRUE(log2.segments[0].bold);
+    // The written picture is the undistorted input, not a copy.
+    const cv::Mat in = cv::imread(QFile::encodeName(paths[0]).toStdString());
+    const cv::Mat written = cv::imread(QFile::encodeName(out + "/v0.png").toStdString());
+    EXPECT_EQ(cv::norm(written, undistortImage(in, K, dist), cv::NORM_INF), 0.0);
+    EXPECT_GT(cv::norm(written, in, cv::NORM_L1) / double(in.total()), 1.0);
+
+    // Corners seen through the lens land where a distortion-free camera would see them.
+    const View& v = views()[5];
+    std::vector<cv::Point2f> seen, pinhole;
+    for (const auto& c : v.corners) {
+        const cv::Vec3d p = kCamera.K * (v.pose.R * cv::Vec3d(c.board.x, c.board.y, 0) + v.pose.t);
+        seen.emplace_back(c.image), pinhole.emplace_back(p[0] / p[2], p[1] / p[2]);
+    }
+    EXPECT_GT(cv::norm(cv::Mat(seen), cv::Mat(pinhole), cv::NORM_INF), 2.0);
+    EXPECT_LT(cv::norm(cv::Mat(undistortImagePoints(seen, K, dist)), cv::Mat(pinhole), cv::NORM_INF), 0.01);
 }

@@ -1,132 +1,89 @@
 #include <gtest/gtest.h>
 
-#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
 #include "support/TestSupport.h"
 #include "targets/TargetSettingsFile.h"
 
-namespace {
-
-// A settings file as the main window writes it: [MainWindowSettings] and one key per widget.
-QString writeIni(const QTemporaryDir& dir, const QStringList& lines, const QString& name = kTargetSettingsFileName)
+// A settings file of the given lines, under a name of its own: QSettings keeps parsed files
+// cached by path and time stamp.
+static QString writeIni(const QTemporaryDir& dir, const QStringList& lines)
 {
-    const QString path = vantiro::test::pathIn(dir, name);
-    QFile f(path);
-    EXPECT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    static int n = 0;
+    QFile f(vantiro::test::pathIn(dir, QString("case%1.ini").arg(n++)));
+    EXPECT_TRUE(f.open(QIODevice::WriteOnly));
     f.write(("[MainWindowSettings]\n" + lines.join('\n') + "\n").toUtf8());
-    return path;
+    return f.fileName();
 }
 
-QStringList chessboardLines()
+// A chessboard as the main window saves it, with 'key' set to 'value' (a null value drops the key).
+static QStringList chessboardLines(const QString& key = {}, const QString& value = {})
 {
-    return {"radioButton_TargetChessboard=true",
-            "radioButton_TargetChArUco=false",
-            "radioButton_TargetRadonChessboardWithMarkers=false",
-            "spinBox_ChessboardNumSquaresX=10",
-            "spinBox_ChessboardNumSquaresY=7",
-            "spinBox_ChessboardSquareWidth=25.5",
-            "spinBox_ChessboardSquareHeight=30",
-            "checkBox_ChessboardExhaustiveSearch=true",
-            "spin_proj_width=1920",
-            "spin_proj_height=1080"};
-}
-
-QStringList replaced(QStringList lines, const QString& key, const QString& value)
-{
+    QStringList lines = {"radioButton_TargetChessboard=true", "radioButton_TargetChArUco=false",
+                         "radioButton_TargetRadonChessboardWithMarkers=false", "spinBox_ChessboardNumSquaresX=10",
+                         "spinBox_ChessboardNumSquaresY=7", "spinBox_ChessboardSquareWidth=25.5",
+                         "spinBox_ChessboardSquareHeight=30", "checkBox_ChessboardExhaustiveSearch=true",
+                         "spin_proj_width=1920", "spin_proj_height=1080"};
     for (QString& l : lines)
-        if (l.startsWith(key + "="))
+        if (!key.isEmpty() && l.startsWith(key + "="))
             l = value.isNull() ? QString() : key + "=" + value;
     return lines;
 }
 
-} // namespace
-
-TEST(TargetSettingsFile, ReadsEachKindAsTheMainWindowFillsTheRecord)
+// Every field, so that whole records compare.
+static auto fields(const MainWindowSettings& s)
 {
-    QTemporaryDir dir;
-    const auto chess = readTargetSettingsFile(writeIni(dir, chessboardLines(), "chess.ini"));
-    ASSERT_TRUE(chess.ok) << chess.error.toStdString();
-    EXPECT_EQ(chess.settings.targetType, Chessboard);
-    EXPECT_EQ(chess.settings.numSquaresX, 10);
-    EXPECT_EQ(chess.settings.numSquaresY, 7);
-    EXPECT_DOUBLE_EQ(chess.settings.squareWidth, 25.5);
-    EXPECT_DOUBLE_EQ(chess.settings.squareHeight, 30.0);
-    EXPECT_TRUE(chess.settings.exhaustiveSearch);
-    EXPECT_EQ(chess.settings.projectorWidth, 1920);
-    EXPECT_EQ(chess.settings.projectorHeight, 1080);
-
-    // ChArUco: the marker size is handed on truncated to whole millimetres, the dictionary is the
-    // combo index, and fields of other kinds are left as the module starts them.
-    const auto charuco = readTargetSettingsFile(writeIni(dir, {"radioButton_TargetChessboard=false",
-                                                               "radioButton_TargetChArUco=true",
-                                                               "spinBox_ChArUcoWidth=5",
-                                                               "spinBox_ChArUcoHeight=7",
-                                                               "doubleSpinBox_ChArUcoSquareSize=30.5",
-                                                               "doubleSpinBox_ArUcoMarkerSize=7.9",
-                                                               "comboBox_ChArUcoDictionary=20",
-                                                               "checkBox_CharucoLegacy=true"},
-                                                         "charuco.ini"));
-    ASSERT_TRUE(charuco.ok) << charuco.error.toStdString();
-    EXPECT_EQ(charuco.settings.targetType, ChArUco);
-    EXPECT_EQ(charuco.settings.numSquaresX, 5);
-    EXPECT_EQ(charuco.settings.numSquaresY, 7);
-    EXPECT_DOUBLE_EQ(charuco.settings.squareWidth, 30.5);
-    EXPECT_DOUBLE_EQ(charuco.settings.squareHeight, 30.5);
-    EXPECT_EQ(charuco.settings.markerSize, 7);
-    EXPECT_EQ(charuco.settings.dictionary, 20);
-    EXPECT_TRUE(charuco.settings.legacyPattern);
-    EXPECT_FALSE(charuco.settings.exhaustiveSearch);
-    // No projector keys: the panel's default resolution.
-    EXPECT_EQ(charuco.settings.projectorWidth, 1024);
-    EXPECT_EQ(charuco.settings.projectorHeight, 768);
-
-    const auto radon = readTargetSettingsFile(writeIni(dir, {"radioButton_TargetChessboard=false",
-                                                             "radioButton_TargetChArUco=false",
-                                                             "radioButton_TargetRadonChessboardWithMarkers=true",
-                                                             "spinBox_RadonChessboardNumSquaresX=12",
-                                                             "spinBox_RadonChessboardNumSquaresY=9",
-                                                             "spinBox_RadonChessboardSquareSize=40",
-                                                             "comboBox_ChArUcoDictionary=3"},
-                                                       "radon.ini"));
-    ASSERT_TRUE(radon.ok) << radon.error.toStdString();
-    EXPECT_EQ(radon.settings.targetType, RadonChessboardWithMarkers);
-    EXPECT_EQ(radon.settings.numSquaresX, 12);
-    EXPECT_EQ(radon.settings.numSquaresY, 9);
-    EXPECT_DOUBLE_EQ(radon.settings.squareWidth, 40.0);
-    EXPECT_DOUBLE_EQ(radon.settings.squareHeight, 40.0);
-    EXPECT_EQ(radon.settings.dictionary, 3);
+    return std::tuple(s.targetType, s.numSquaresX, s.numSquaresY, s.squareWidth, s.squareHeight, s.markerSize,
+                      s.dictionary, s.legacyPattern, s.exhaustiveSearch, s.projectorWidth, s.projectorHeight);
 }
 
-TEST(TargetSettingsFile, TheFirstCheckedKindWinsAndUncheckedKindsNeedNoKeys)
+TEST(TargetSettingsFile, ReadsAndWritesWhatTheMainWindowDoesAndReportsBadFiles)
 {
-    QTemporaryDir dir;
-    // Both radio buttons set (a hand-edited file): the chessboard comes first, as in the panel.
-    // The file holds no ChArUco keys at all, which a chessboard does not need.
-    const auto r = readTargetSettingsFile(
-        writeIni(dir, replaced(chessboardLines(), "radioButton_TargetChArUco", "true"), "both.ini"));
-    ASSERT_TRUE(r.ok) << r.error.toStdString();
-    EXPECT_EQ(r.settings.targetType, Chessboard);
-
-    const auto none = readTargetSettingsFile(writeIni(dir, {"radioButton_TargetChessboard=false",
-                                                            "radioButton_TargetChArUco=false",
-                                                            "radioButton_TargetRadonChessboardWithMarkers=false"},
-                                                      "none.ini"));
-    EXPECT_FALSE(none.ok);
-    EXPECT_TRUE(none.error.contains("none of the target kinds is checked")) << none.error.toStdString();
-}
-
-TEST(TargetSettingsFile, MissingOrGarbageKeysAreErrorsThatNameFileAndKey)
-{
-    QTemporaryDir dir;
-    struct Case
-    {
-        QString key, value, expected;
+    // Files as the main window saves them, and (no lines) as writeTargetSettingsFile writes them.
+    // Fields of other kinds keep what the module starts with (dictionary 10); the ChArUco marker
+    // is handed on truncated to whole millimetres; without projector keys the panel's 1024 x 768.
+    // With both kinds checked (hand-edited) the chessboard comes first, as in the panel, and
+    // needs no ChArUco keys.
+    const MainWindowSettings chessboard{Chessboard, 10, 7, 25.5, 30, 0, 10, false, true, 1920, 1080};
+    const std::pair<QStringList, MainWindowSettings> cases[] = {
+        {chessboardLines(), chessboard},
+        {chessboardLines("radioButton_TargetChArUco", "true"), chessboard},
+        {{"radioButton_TargetChessboard=false", "radioButton_TargetChArUco=true", "spinBox_ChArUcoWidth=5",
+          "spinBox_ChArUcoHeight=7", "doubleSpinBox_ChArUcoSquareSize=30.5", "doubleSpinBox_ArUcoMarkerSize=7.9",
+          "comboBox_ChArUcoDictionary=20", "checkBox_CharucoLegacy=true"},
+         {ChArUco, 5, 7, 30.5, 30.5, 7, 20, true, false, 1024, 768}},
+        {{"radioButton_TargetChessboard=false", "radioButton_TargetChArUco=false",
+          "radioButton_TargetRadonChessboardWithMarkers=true", "spinBox_RadonChessboardNumSquaresX=12",
+          "spinBox_RadonChessboardNumSquaresY=9", "spinBox_RadonChessboardSquareSize=40",
+          "comboBox_ChArUcoDictionary=3"},
+         {RadonChessboardWithMarkers, 12, 9, 40, 40, 0, 3, false, false, 1024, 768}},
+        {{}, {Chessboard, 11, 8, 12.5, 14.25, 0, 10, false, true, 800, 600}},
+        {{}, {ChArUco, 6, 4, 40, 40, 30, 16, true, false, 1024, 768}},
+        {{}, {RadonChessboardWithMarkers, 9, 14, 60, 60, 0, 5, false, false, 1280, 720}},
     };
-    const std::vector<Case> cases = {
-        {"spinBox_ChessboardNumSquaresY", QString(), "key \"MainWindowSettings/spinBox_ChessboardNumSquaresY\" is missing"},
-        {"radioButton_TargetChessboard", QString(), "radioButton_TargetChessboard\" is missing"},
+    QTemporaryDir dir;
+    QString error;
+    for (const auto& [lines, expected] : cases) {
+        const QString path = writeIni(dir, lines);
+        EXPECT_TRUE(!lines.isEmpty() || writeTargetSettingsFile(path, expected, &error)) << error.toStdString();
+        const auto r = readTargetSettingsFile(path);
+        EXPECT_TRUE(r.ok) << r.error.toStdString();
+        EXPECT_EQ(fields(r.settings), fields(expected));
+    }
+    // A file that cannot be created (its folder would be inside a file) is reported, not ignored.
+    const QString blocked = writeIni(dir, {}) + "/x.ini";
+    EXPECT_FALSE(writeTargetSettingsFile(blocked, chessboard, &error));
+    EXPECT_EQ(error, blocked + ": cannot be written");
+
+    // Bad files and keys are one-line errors that name the file.
+    EXPECT_EQ(readTargetSettingsFile(dir.path() + "/none.ini").error, dir.path() + "/none.ini: no such file");
+    EXPECT_EQ(readTargetSettingsFile(dir.path()).error, dir.path() + ": not a file");
+    // Every key that is consulted must be there and hold what the panel's widget accepts.
+    const std::vector<std::array<QString, 3>> badKeys = {
+        {"spinBox_ChessboardNumSquaresY", {}, "spinBox_ChessboardNumSquaresY\" is missing"},
+        {"radioButton_TargetChessboard", {}, "key \"MainWindowSettings/radioButton_TargetChessboard\" is missing"},
+        {"radioButton_TargetChessboard", "false", "none of the target kinds is checked"},
         {"spinBox_ChessboardNumSquaresX", "ten", "has the value \"ten\", expected a whole number from 3 to 99"},
         {"spinBox_ChessboardNumSquaresX", "2", "expected a whole number from 3 to 99"},
         {"spinBox_ChessboardNumSquaresX", "100", "expected a whole number from 3 to 99"},
@@ -136,104 +93,15 @@ TEST(TargetSettingsFile, MissingOrGarbageKeysAreErrorsThatNameFileAndKey)
         {"spin_proj_width", "0", "spin_proj_width\" has the value \"0\""},
         {"spinBox_ChessboardNumSquaresY", "5,6", "spinBox_ChessboardNumSquaresY\" holds a list"},
     };
-    int n = 0;
-    for (const Case& c : cases) {
-        // A file of its own per case: QSettings keeps parsed files cached by path and time stamp.
-        const QString path =
-            writeIni(dir, replaced(chessboardLines(), c.key, c.value), QString("case%1.ini").arg(n++));
+    for (const auto& [key, value, expected] : badKeys) {
+        const QString path = writeIni(dir, chessboardLines(key, value));
         const auto r = readTargetSettingsFile(path);
-        EXPECT_FALSE(r.ok) << c.key.toStdString() << "=" << c.value.toStdString();
-        EXPECT_TRUE(r.error.startsWith(path + ": ")) << r.error.toStdString();
-        EXPECT_TRUE(r.error.contains(c.expected)) << r.error.toStdString();
-        EXPECT_FALSE(r.error.contains('\n'));
+        EXPECT_TRUE(!r.ok && r.error.startsWith(path + ": ") && r.error.contains(expected) && !r.error.contains('\n'))
+            << key.toStdString() << "=" << value.toStdString() << ": " << r.error.toStdString();
     }
-}
-
-TEST(TargetSettingsFile, UnusableFilesAreErrorsAndReadingNeverWrites)
-{
-    QTemporaryDir dir;
-    const QString missing = vantiro::test::pathIn(dir, "nothing.ini");
-    EXPECT_EQ(readTargetSettingsFile(missing).error, missing + ": no such file");
-    EXPECT_EQ(readTargetSettingsFile(dir.path()).error, dir.path() + ": not a file");
-
-    // Bytes that are no settings file at all.
-    const QString binary = vantiro::test::pathIn(dir, "binary.ini");
-    {
-        QFile f(binary);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\xff\xfe", 18));
-    }
-    const auto garbage = readTargetSettingsFile(binary);
-    EXPECT_FALSE(garbage.ok);
-    EXPECT_TRUE(garbage.error.startsWith(binary + ": ")) << garbage.error.toStdString();
-
     // Unlike readSetting, a read adds no missing keys: the file stays byte for byte.
-    const QString path = writeIni(dir, replaced(replaced(chessboardLines(), "spin_proj_width", QString()),
-                                                "spin_proj_height", QString()));
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-    const QByteArray before = f.readAll();
-    f.close();
-    ASSERT_TRUE(readTargetSettingsFile(path).ok);
-    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-    EXPECT_EQ(f.readAll(), before);
-}
-
-TEST(TargetSettingsFile, WrittenFilesReadBackForEveryKind)
-{
-    QTemporaryDir dir;
-    MainWindowSettings chess;
-    chess.targetType = Chessboard;
-    chess.numSquaresX = 11;
-    chess.numSquaresY = 8;
-    chess.squareWidth = 12.5;
-    chess.squareHeight = 14.25;
-    chess.exhaustiveSearch = true;
-    chess.projectorWidth = 800;
-    chess.projectorHeight = 600;
-    MainWindowSettings charuco;
-    charuco.targetType = ChArUco;
-    charuco.numSquaresX = 6;
-    charuco.numSquaresY = 4;
-    charuco.squareWidth = charuco.squareHeight = 40.0;
-    charuco.markerSize = 30;
-    charuco.dictionary = 16;
-    charuco.legacyPattern = true;
-    charuco.projectorWidth = 1024;
-    charuco.projectorHeight = 768;
-    MainWindowSettings radon;
-    radon.targetType = RadonChessboardWithMarkers;
-    radon.numSquaresX = 9;
-    radon.numSquaresY = 14;
-    radon.squareWidth = radon.squareHeight = 60.0;
-    radon.dictionary = 10;
-    radon.projectorWidth = 1280;
-    radon.projectorHeight = 720;
-
-    int n = 0;
-    for (const MainWindowSettings& s : {chess, charuco, radon}) {
-        const QString path = vantiro::test::pathIn(dir, QString("w%1.ini").arg(n++));
-        QString error;
-        ASSERT_TRUE(writeTargetSettingsFile(path, s, &error)) << error.toStdString();
-        const auto r = readTargetSettingsFile(path);
-        ASSERT_TRUE(r.ok) << r.error.toStdString();
-        EXPECT_EQ(r.settings.targetType, s.targetType);
-        EXPECT_EQ(r.settings.numSquaresX, s.numSquaresX);
-        EXPECT_EQ(r.settings.numSquaresY, s.numSquaresY);
-        EXPECT_DOUBLE_EQ(r.settings.squareWidth, s.squareWidth);
-        EXPECT_DOUBLE_EQ(r.settings.squareHeight, s.squareHeight);
-        EXPECT_EQ(r.settings.exhaustiveSearch, s.exhaustiveSearch);
-        EXPECT_EQ(r.settings.projectorWidth, s.projectorWidth);
-        EXPECT_EQ(r.settings.projectorHeight, s.projectorHeight);
-        if (s.targetType == ChArUco) {
-            EXPECT_EQ(r.settings.markerSize, s.markerSize);
-            EXPECT_EQ(r.settings.dictionary, s.dictionary);
-            EXPECT_EQ(r.settings.legacyPattern, s.legacyPattern);
-        }
-    }
-    // A file that cannot be created (its folder would be inside a file) is reported, not ignored.
-    QString error;
-    const QString blocker = vantiro::test::pathIn(dir, "w0.ini");
-    EXPECT_FALSE(writeTargetSettingsFile(blocker + "/x.ini", chess, &error));
-    EXPECT_EQ(error, blocker + "/x.ini: cannot be written");
+    const QStringList lines = chessboardLines("spin_proj_width", QString());
+    QFile f(writeIni(dir, lines));
+    ASSERT_TRUE(readTargetSettingsFile(f.fileName()).ok && f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), ("[MainWindowSettings]\n" + lines.join('\n') + "\n").toUtf8());
 }

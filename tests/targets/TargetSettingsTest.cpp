@@ -2,86 +2,37 @@
 
 #include "targets/TargetSettings.h"
 
-TEST(TargetSettings, DictionaryTableHas22EntriesInIdOrder)
+TEST(TargetSettings, DictionaryNamesSummaryLinesStatusAndGeometry)
 {
-    const auto& names = dictionaryNames();
-    ASSERT_EQ(names.size(), 22u);
-    EXPECT_EQ(dictionaryName(0), "DICT_4X4_50");
-    EXPECT_EQ(dictionaryName(10), "DICT_6X6_250");
-    EXPECT_EQ(dictionaryName(16), "DICT_ARUCO_ORIGINAL");
-    EXPECT_EQ(dictionaryName(21), "DICT_ARUCO_MIP_36h12");
-    EXPECT_EQ(dictionaryName(22), "");
-    EXPECT_EQ(dictionaryName(-1), "");
-    EXPECT_EQ(dictionaryId("DICT_APRILTAG_36h11"), 20);
-    EXPECT_EQ(dictionaryId("nonsense"), -1);
-}
+    for (const auto& [id, name] : std::vector<std::pair<int, QString>>{
+             {0, "DICT_4X4_50"}, {10, "DICT_6X6_250"}, {16, "DICT_ARUCO_ORIGINAL"}, {21, "DICT_ARUCO_MIP_36h12"},
+             {22, ""}, {-1, ""}})
+        EXPECT_EQ(dictionaryName(id), name) << id;
+    EXPECT_TRUE(dictionaryNames().size() == 22 && dictionaryId("DICT_APRILTAG_36h11") == 20 && dictionaryId("x") == -1);
 
-TEST(TargetSettings, ChessboardSummaryLines)
-{
-    MainWindowSettings s;
-    s.targetType = Chessboard;
-    s.numSquaresX = 10;
-    s.numSquaresY = 9;
-    s.squareWidth = 100;
-    s.squareHeight = 12.3456789;
-    s.exhaustiveSearch = true;
-    EXPECT_EQ(targetSettingsSummary(s), "Target Type: Chessboard\n"
-                                        "Num Squares X = 10\n"
-                                        "Num Squares Y = 9\n"
-                                        "Square Width = 100\n"
-                                        "Square Height = 12.3457\n"
-                                        "Exhaustive Chessboard Search = true\n");
-}
+    // A 7.9 mm ChArUco marker arrives here truncated to 7; a dictionary id outside the table
+    // gives an empty name.
+    const std::pair<MainWindowSettings, const char*> cases[] = {
+        {{Chessboard, 10, 9, 100, 12.3456789, 0, 0, false, true},
+         "Target Type: Chessboard\nNum Squares X = 10\nNum Squares Y = 9\nSquare Width = 100\n"
+         "Square Height = 12.3457\nExhaustive Chessboard Search = true\n"},
+        {{ChArUco, 5, 7, 30.5, 30.5, 7, 10},
+         "Target Type: ChArUco\nNum Squares X = 5\nNum Squares Y = 7\nSquare Size = 30.5\nArUco Tag Size = 7\n"
+         "ChArUco Dictionary = DICT_6X6_250\nLegacy ChArUco Pattern = false\n"},
+        {{RadonChessboardWithMarkers, 10, 9, 30, 30}, "Target Type: "},
+    };
+    for (const auto& [settings, text] : cases)
+        EXPECT_EQ(targetSettingsSummary(settings), text);
+    EXPECT_TRUE(targetSettingsSummary({ChArUco, 5, 7, 30.5, 30.5, 7, 99, true})
+                    .endsWith("\nChArUco Dictionary = \nLegacy ChArUco Pattern = true\n"));
 
-TEST(TargetSettings, CharucoSummaryUsesIntegerMarkerAndDictionaryName)
-{
-    MainWindowSettings s;
-    s.targetType = ChArUco;
-    s.numSquaresX = 5;
-    s.numSquaresY = 7;
-    s.squareWidth = s.squareHeight = 30.5;
-    s.markerSize = 7; // 7.9 mm in the panel arrives truncated
-    s.dictionary = 10;
-    EXPECT_EQ(targetSettingsSummary(s), "Target Type: ChArUco\n"
-                                        "Num Squares X = 5\n"
-                                        "Num Squares Y = 7\n"
-                                        "Square Size = 30.5\n"
-                                        "ArUco Tag Size = 7\n"
-                                        "ChArUco Dictionary = DICT_6X6_250\n"
-                                        "Legacy ChArUco Pattern = false\n");
-    s.dictionary = 99;
-    s.legacyPattern = true;
-    EXPECT_TRUE(targetSettingsSummary(s).contains("ChArUco Dictionary = \nLegacy ChArUco Pattern = true\n"));
-}
-
-TEST(TargetSettings, RadonSummaryIsTheTypeLineAlone)
-{
-    MainWindowSettings s;
-    s.targetType = RadonChessboardWithMarkers;
-    s.numSquaresX = 10;
-    EXPECT_EQ(targetSettingsSummary(s), "Target Type: ");
-}
-
-TEST(TargetSettings, ParityDecidesChessboardStatus)
-{
-    EXPECT_EQ(chessboardStatus(10, 9).text, "Valid");
-    EXPECT_EQ(chessboardStatus(10, 9).styleSheet, "QLabel { color : green; }");
-    EXPECT_EQ(chessboardStatus(10, 10).text, "Ambiguous");
-    EXPECT_EQ(chessboardStatus(10, 10).styleSheet, "QLabel { color : orange; }");
-    EXPECT_EQ(targetStatus(TargetStatus::Invalid).styleSheet, "QLabel { color : red; }");
-}
-
-TEST(TargetSettings, GeometryComparisonIgnoresProjectorAndSearchFlag)
-{
-    MainWindowSettings a;
-    a.numSquaresX = 10;
-    MainWindowSettings b = a;
-    b.exhaustiveSearch = true;
-    b.projectorWidth = 800;
-    EXPECT_TRUE(sameTargetGeometry(a, b));
-    b.squareWidth = 1;
-    EXPECT_FALSE(sameTargetGeometry(a, b));
-    b = a;
-    b.legacyPattern = true;
-    EXPECT_FALSE(sameTargetGeometry(a, b));
+    const auto shown = [](const TargetStatusInfo& s) { return s.text + " " + s.styleSheet; };
+    EXPECT_EQ(shown(chessboardStatus(10, 9)), "Valid QLabel { color : green; }");
+    EXPECT_EQ(shown(chessboardStatus(10, 10)), "Ambiguous QLabel { color : orange; }");
+    EXPECT_EQ(shown(targetStatus(TargetStatus::Invalid)), "Invalid QLabel { color : red; }");
+    // The projector size and the exhaustive-search flag do not change the geometry.
+    const MainWindowSettings a{Chessboard, 10, 9, 25, 25};
+    EXPECT_TRUE(sameTargetGeometry(a, {Chessboard, 10, 9, 25, 25, 0, 0, false, true, 800}));
+    EXPECT_FALSE(sameTargetGeometry(a, {Chessboard, 10, 9, 1, 25}));
+    EXPECT_FALSE(sameTargetGeometry(a, {Chessboard, 10, 9, 25, 25, 0, 0, true}));
 }
