@@ -11,7 +11,6 @@
 #include <QTest>
 
 #include "app/ui/CompressorApplication.h"
-#include "app/ui/DarkTheme.h"
 #include "app/ui/Log.h"
 #include "support/TestSupport.h"
 
@@ -84,25 +83,6 @@ TEST(CompressorApplication, MergesQueuedCallsOfRegisteredSignalsOnly)
     // The newest arguments win, in the place of the oldest; the other signal is untouched.
     EXPECT_EQ(receiver.received, QList<int>({3, 100}));
     app->compressedSignals.clear();
-}
-
-TEST(DarkTheme, PaletteAndStyleSheet)
-{
-    auto* app = qobject_cast<QApplication*>(QCoreApplication::instance());
-    const QPalette before = app->palette();
-    const QString sheetBefore = app->styleSheet();
-    applyDarkTheme(*app);
-    const QPalette p = app->palette();
-    EXPECT_EQ(p.color(QPalette::Window), QColor(63, 63, 63));
-    EXPECT_EQ(p.color(QPalette::Base), QColor(18, 18, 18));
-    EXPECT_EQ(p.color(QPalette::Highlight), QColor(42, 130, 218));
-    EXPECT_EQ(p.color(QPalette::HighlightedText), QColor(Qt::black));
-    EXPECT_EQ(p.color(QPalette::Disabled, QPalette::Text), QColor(127, 127, 127));
-    EXPECT_EQ(p.color(QPalette::Disabled, QPalette::Light), QColor(63, 63, 63));
-    EXPECT_TRUE(app->styleSheet().contains("QToolTip { color: #ffffff; background-color: #2a82da; border: 1px solid white; }"));
-    EXPECT_TRUE(app->styleSheet().contains("QPushButton:disabled {background-color:#2d2d2d; }"));
-    app->setStyleSheet(sheetBefore);
-    app->setPalette(before);
 }
 
 TEST(Log, ColouredBoldSegmentsReturnToTheDefaultFormat)
