@@ -77,15 +77,17 @@ TEST(CliDemo, ReportsEveryModuleAgainstTheTruth)
     ASSERT_EQ(r.code, 0) << r.out.toStdString() << r.err.toStdString();
     EXPECT_TRUE(r.out.startsWith("Vantiro demo: synthetic data, calibrated and compared with the ground truth\n"
                                  "Working directory: " + root + "\n"));
-    for (const char* line : {"[1/4] Data set: chessboard:10x7:25, 640x480 px, 4 views, 4 pairs",
-                             "[2/4] Intrinsic calibration of Cam0 from 4 views", "      fx     ",
-                             "      PASS  intrinsic: ", "[3/4] Stereo calibration of Cam0 and Cam1 from 4 pairs",
-                             "      Cam1 x [mm]", "      PASS  stereo: ", "[4/4] Gray-code decoding",
-                             "      PASS  decoding: ", "Result: 3 of 3 modules pass"})
+    for (const char* line : {"[1/6] Data set: chessboard:10x7:25, 640x480 px, 4 views, 4 pairs",
+                             "[2/6] Intrinsic calibration of Cam0 from 4 views", "      fx     ",
+                             "      PASS  intrinsic: ", "[3/6] Stereo calibration of Cam0 and Cam1 from 4 pairs",
+                             "      Cam1 x [mm]", "      PASS  stereo: ", "[4/6] Gray-code decoding",
+                             "      PASS  decoding: ", "[5/6] Hand-eye calibration from 4 views", "      tX x [mm]",
+                             "      PASS  hand-eye: ", "[6/6] Tool-flange calibration from 4 views",
+                             "      Y: rotation off by ", "      PASS  tool-flange: ", "Result: 5 of 5 modules pass"})
         EXPECT_TRUE(r.out.contains(line)) << line;
     EXPECT_FALSE(r.out.contains("FAIL"));
     // Each command's full output is kept, with the results it wrote.
     for (const char* file : {"intrinsic/Cam0.intrinsics.yml", "stereo/Cam0.project.yml", "decode/decoded_x.png",
-                             "stereo/stereo.log"})
+                             "stereo/stereo.log", "handeye/AX-XB.yml", "toolflange/AX-YB.yml", "toolflange/toolflange.log"})
         EXPECT_TRUE(QFileInfo::exists(root + "/" + file)) << file;
 }
