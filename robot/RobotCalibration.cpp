@@ -568,8 +568,6 @@ void Run::run()
         return;
     }
     m_request.K.convertTo(m_K, CV_64F);
-    // A fresh object's matrix has a 0 where the 1 belongs.
-    m_K.at<double>(2, 2) = 1.0;
     m_request.distortion.reshape(1, 1).convertTo(m_distortion, CV_64F);
 
     const std::vector<int> rows = selectRows();

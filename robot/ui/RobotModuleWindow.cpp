@@ -296,7 +296,10 @@ void RobotModuleWindow::connectForm()
     connect(button_calibrate, &QPushButton::clicked, this, &RobotModuleWindow::onCalibrateClicked);
     connect(list_images, &QListWidget::currentRowChanged, this, &RobotModuleWindow::selectRow);
     connect(list_tcpPoses, &QListWidget::currentRowChanged, this, &RobotModuleWindow::selectRow);
-    connect(tabWidget_View, &QTabWidget::currentChanged, this, [this](int) { showRow(list_images->currentRow()); });
+    connect(tabWidget_View, &QTabWidget::currentChanged, this, [this](int) {
+        // Poses may be there before any image.
+        showRow(list_images->count() > 0 ? list_images->currentRow() : list_tcpPoses->currentRow());
+    });
     TNQ::installCheckAllMenu(list_images);
     if (radio_EP3P) // four corners leave nothing for RANSAC to choose from
         connect(radio_EP3P, &QRadioButton::toggled, group_ransac, &QGroupBox::setDisabled);

@@ -5,7 +5,10 @@
 
 #include <QTemporaryDir>
 
+#include <map>
+
 #include "RobotTestData.h"
+#include "intrinsic/ErrorAnalysis.h"
 
 using namespace robot_test;
 
@@ -82,6 +85,45 @@ TEST(RobotRun, ExactCornersAndPosesGiveXExactlyWithEverySolverAndMethod)
             EXPECT_LT(v.rotationDeviation, 1e-4 * scale);
         }
     }
+}
+
+TEST(RobotRun, TheMethodChosenIsTheMethodUsed)
+{
+    // Exact data gives every method the same answer; corners off by a few tenths of a pixel do not.
+    const RigViews& views = handEyeViews();
+    cv::RNG rng(5);
+    std::vector<RobotImage> rows = imageRows(views, true, 6);
+    for (RobotImage& row : rows)
+        for (cv::Point2f& p : row.imagePoints)
+            p += cv::Point2f(float(rng.gaussian(0.3)), float(rng.gaussian(0.3)));
+    std::vector<TcpPose> poses = tcpPoses(views.rig);
+    poses.resize(6);
+    std::map<HandEyeMethod, cv::Vec3d> tX;
+    for (auto [method, library] : {std::pair{HandEyeMethod::Park, cv::CALIB_HAND_EYE_PARK},
+                                   std::pair{HandEyeMethod::Horaud, cv::CALIB_HAND_EYE_HORAUD},
+                                   std::pair{HandEyeMethod::Andreff, cv::CALIB_HAND_EYE_ANDREFF}}) {
+        QTemporaryDir wd;
+        RobotRequest req = request(RobotModule::HandEye, wd.path());
+        req.options.method = method;
+        std::vector<RobotImage> copy = rows;
+        RecordingLogSink log;
+        const RobotResult result = calibrateRobot(copy, poses, req, Recorder().hooks(), log);
+        ASSERT_EQ(result.status, RobotStatus::Calibrated);
+        // Each result against the library's own for that method on the same poses.
+        std::vector<cv::Mat> Rg, tg, Rc, tc;
+        for (const RobotView& v : result.views) {
+            Rg.push_back(cv::Mat(v.tcpR));
+            tg.push_back(cv::Mat(v.tcpT));
+            Rc.push_back(cv::Mat(v.targetR()));
+            tc.push_back(cv::Mat(v.tvec));
+        }
+        cv::Mat R, t;
+        cv::calibrateHandEye(Rg, tg, Rc, tc, R, t, library);
+        EXPECT_LT(cv::norm(cv::Vec3d(t) - result.tX), 1e-9) << int(method);
+        tX[method] = result.tX;
+    }
+    EXPECT_GT(cv::norm(tX[HandEyeMethod::Park] - tX[HandEyeMethod::Andreff]), 1e-6);
+    EXPECT_GT(cv::norm(tX[HandEyeMethod::Park] - tX[HandEyeMethod::Horaud]), 1e-6);
 }
 
 TEST(RobotRun, HandEyeLogWritesAXXBAndHandsOnTheTcpInTheCameraFrame)
@@ -207,6 +249,10 @@ TEST(RobotRun, MetresAndMillimetresGiveTheSameMillimetres)
     poses.resize(5);
     run(wrong, views, request(RobotModule::HandEye, wd.path()), poses);
     EXPECT_GT(wrong.result.rms3d, 100.0);
+    // The overall RMS is coloured by a fifth of itself.
+    const auto* rms = wrong.log.find(QString::number(wrong.result.rms3d) + " mm\n\n");
+    ASSERT_TRUE(rms);
+    EXPECT_EQ(rms->color, intrinsic::colorName(intrinsic::errorColor(0.2 * wrong.result.rms3d)));
 }
 
 TEST(RobotRun, AViewWithoutTheTargetIsDroppedAndTheOthersKeepTheirPoses)
@@ -294,8 +340,9 @@ TEST(RobotRun, StopsBeforeSolvingWithTheirMessagesAndLeaveThePreviousFile)
     EXPECT_EQ(attempt(allUnchecked).second, "Image list is empty or no images were selected.\n" + aborting);
     EXPECT_EQ(attempt(none, 0, 0).first, RobotStatus::NoImages);
     EXPECT_EQ(attempt(none, 5, 0).second, "Tool center point positions are empty.\n" + aborting);
-    EXPECT_EQ(attempt(none, 5, 6).second,
-              "Number of images differs from the number of tool center point positions.\n" + aborting);
+    for (auto [images, poses] : {std::pair{5, 6}, std::pair{6, 5}})
+        EXPECT_EQ(attempt(none, images, poses).second,
+                  "Number of images differs from the number of tool center point positions.\n" + aborting);
     const auto [tooFew, tooFewLog] = attempt([](Outcome& r, RobotRequest&, std::vector<TcpPose>&) {
         r.rows[0].checked = false;
         r.rows[3].path = "/no/such/file.png"; // a file that is gone counts as unchecked
@@ -526,7 +573,12 @@ TEST(RobotConsistency, PerViewDeviationsAndTheOverallRms)
     }
     toolFlangeConsistency(loop, X.R, X.t, Y.R, Y.t);
     EXPECT_NEAR(loop[0].rms3d, 0.0, 1e-9);
+    EXPECT_NEAR(loop[0].translationDeviation, 0.0, 1e-9);
     EXPECT_NEAR(loop[1].rotationDeviation, 2.0, 1e-9);
+    // The target's origin along both sides of the loop.
+    const Rigid viaTcp = Rigid{loop[1].tcpR, loop[1].tcpT} * X;
+    const Rigid viaCamera = Y * Rigid::fromRvec(loop[1].rvec, loop[1].tvec);
+    EXPECT_NEAR(loop[1].translationDeviation, cv::norm(viaTcp.t - viaCamera.t), 1e-9);
     EXPECT_GT(loop[1].translationDeviation, 1.0);
     EXPECT_FALSE(yFitsBetterTransposed(loop, X.R, X.t, Y.R, Y.t));
     EXPECT_TRUE(yFitsBetterTransposed(loop, X.R, X.t, Y.R.t(), Y.t));

@@ -242,3 +242,36 @@ TEST_F(RobotModulesTest, AbortStopsTheRunAndStopsLeaveNothingBehind)
     module->button_open_tcp->click();
     EXPECT_EQ(module->tcpPoses().size(), size_t(kViews));
 }
+
+TEST_F(RobotModulesTest, TcpAnglesAndOptionsAsTheRunGetsThem)
+{
+    auto* handEye = window->openHandEyeModule();
+    module = handEye;
+    // Half a radian about x, then 0.3 rad about z: the RX line's angle shows the turn about x,
+    // the RZ line's the one about z.
+    QFile f(files.filePath("turns.txt"));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("0.1 -0.2 1.5 0.5 0 0\n0 0 0 0 0 0.3\n");
+    f.close();
+    tcpFiles = {f.fileName()};
+    module->button_open_tcp->click();
+    EXPECT_EQ(module->label_rx->text(), QString::fromUtf8(" RX:  0.5000 (roll -28.65°)"));
+    EXPECT_EQ(module->label_z->text(), "Z:  1.5000 m");
+    module->list_tcpPoses->setCurrentRow(1);
+    EXPECT_EQ(module->label_rz->text(), QString::fromUtf8(" RZ:  0.3000 (yaw -17.19°)"));
+    EXPECT_TRUE(module->label_ry->text().startsWith(" RY:  0.0000 (pitch "));
+
+    module->group_ransac->setChecked(true);
+    module->spin_confidence->setValue(80);
+    module->spin_max_iterations->setValue(300);
+    module->spin_reproj_err->setValue(0.25);
+    module->radio_mm->setChecked(true);
+    module->radio_EPNP->setChecked(true);
+    handEye->radio_andreff->setChecked(true);
+    const RobotOptions o = module->options();
+    EXPECT_TRUE(o.useRansac && !o.metres && o.solver == PoseSolver::EPnP && o.method == HandEyeMethod::Andreff);
+    EXPECT_EQ(o.confidence, 0.8);
+    EXPECT_EQ(o.ransacIterations, 300);
+    EXPECT_EQ(o.maxReprojectionError, 0.25f);
+    EXPECT_EQ(module->spin_reproj_err->decimals(), 3);
+}
