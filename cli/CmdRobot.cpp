@@ -160,8 +160,10 @@ int runRobot(RobotModule module, const QStringList& arguments, Console& console)
     const TcpPoseList poses = readTcpPoseFiles({tcp}, console.log());
 
     std::vector<RobotImage> rows;
-    for (const QString& path : images)
-        rows.push_back(RobotImage{.path = path});
+    for (const QString& path : images) {
+        rows.emplace_back();
+        rows.back().path = path;
+    }
     int started = 0;
     RobotHooks hooks;
     hooks.abort = [&] {

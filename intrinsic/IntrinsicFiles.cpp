@@ -110,8 +110,7 @@ QString intrinsicsFilePath(const QString& workingDirectory, const QString& senso
     return workingDirectory + QLatin1Char('/') + sensorName + QStringLiteral(".intrinsics.yml");
 }
 
-bool writeIntrinsicsFile(const QString& path, cv::Size imageSize, const cv::Mat& K, const cv::Mat& distortion,
-                         double rms, QString* error)
+bool writeYamlAtomically(const QString& path, const std::function<void(cv::FileStorage&)>& fill, QString* error)
 {
     auto fail = [error](const QString& why) {
         if (error)
@@ -121,11 +120,8 @@ bool writeIntrinsicsFile(const QString& path, cv::Size imageSize, const cv::Mat&
     std::string text;
     try {
         // Into memory first, so the file on disk is written in one piece below.
-        cv::FileStorage fs("intrinsics.yml", cv::FileStorage::WRITE | cv::FileStorage::MEMORY | cv::FileStorage::FORMAT_YAML);
-        fs << "imgSize" << imageSize;
-        fs << "K" << K;
-        fs << "kc" << distortion;
-        fs << "reprojErrRMS" << rms;
+        cv::FileStorage fs("data.yml", cv::FileStorage::WRITE | cv::FileStorage::MEMORY | cv::FileStorage::FORMAT_YAML);
+        fill(fs);
         text = fs.releaseAndGetString();
     } catch (const cv::Exception& e) {
         return fail(QString::fromStdString(e.what()).trimmed());
@@ -134,12 +130,27 @@ bool writeIntrinsicsFile(const QString& path, cv::Size imageSize, const cv::Mat&
     if (!file.open(QIODevice::WriteOnly))
         return fail(file.errorString());
     if (file.write(text.data(), qint64(text.size())) != qint64(text.size())) {
+        const QString why = file.errorString();
         file.cancelWriting();
-        return fail(file.errorString());
+        return fail(why);
     }
     if (!file.commit())
         return fail(file.errorString());
     return true;
+}
+
+bool writeIntrinsicsFile(const QString& path, cv::Size imageSize, const cv::Mat& K, const cv::Mat& distortion,
+                         double rms, QString* error)
+{
+    return writeYamlAtomically(
+        path,
+        [&](cv::FileStorage& fs) {
+            fs << "imgSize" << imageSize;
+            fs << "K" << K;
+            fs << "kc" << distortion;
+            fs << "reprojErrRMS" << rms;
+        },
+        error);
 }
 
 } // namespace vantiro::intrinsic

@@ -5,6 +5,7 @@
 
 #include <opencv2/core.hpp>
 
+#include <functional>
 #include <vector>
 
 namespace vantiro::intrinsic {
@@ -34,6 +35,12 @@ CornerFile readCornerFile(const QString& path);
 
 // Working directory + "/" + name + ".intrinsics.yml".
 QString intrinsicsFilePath(const QString& workingDirectory, const QString& sensorName);
+
+// A YAML file built in memory by fill, replacing path in one piece: readers see the old content
+// or the complete new one, never a partial file. False with a reason in error when nothing was
+// written.
+bool writeYamlAtomically(const QString& path, const std::function<void(cv::FileStorage&)>& fill,
+                         QString* error = nullptr);
 
 // Writes "imgSize", "K", "kc" and "reprojErrRMS" in this order. The file is replaced atomically:
 // readers see the old content or the complete new one, never a partial file. Returns false with

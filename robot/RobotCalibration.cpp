@@ -2,7 +2,6 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <opencv2/calib3d.hpp>
 #include <opencv2/imgcodecs.hpp>
@@ -13,6 +12,7 @@
 #include <exception>
 
 #include "intrinsic/ErrorAnalysis.h"
+#include "intrinsic/IntrinsicFiles.h"
 #include "targets/TargetDetection.h"
 
 namespace vantiro::robot {
@@ -36,36 +36,17 @@ QString resultFilePath(const QString& workingDirectory, RobotModule module)
 
 bool writeResultFile(const QString& path, const RobotResult& result, RobotModule module, QString* error)
 {
-    auto fail = [error](const QString& why) {
-        if (error)
-            *error = why;
-        return false;
-    };
-    std::string text;
-    try {
-        // Into memory first, so that the file on disk is replaced in one piece.
-        cv::FileStorage fs("result.yml", cv::FileStorage::WRITE | cv::FileStorage::MEMORY | cv::FileStorage::FORMAT_YAML);
-        if (module == RobotModule::ToolFlange) {
-            fs << "RY" << cv::Mat(result.RY);
-            fs << "tY" << cv::Mat(result.tY);
-        }
-        fs << "RX" << cv::Mat(result.RX);
-        fs << "tX" << cv::Mat(result.tX);
-        text = fs.releaseAndGetString();
-    } catch (const cv::Exception& e) {
-        return fail(QString::fromStdString(e.what()).trimmed());
-    }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return fail(file.errorString());
-    if (file.write(text.data(), qint64(text.size())) != qint64(text.size())) {
-        const QString why = file.errorString();
-        file.cancelWriting();
-        return fail(why);
-    }
-    if (!file.commit())
-        return fail(file.errorString());
-    return true;
+    return intrinsic::writeYamlAtomically(
+        path,
+        [&](cv::FileStorage& fs) {
+            if (module == RobotModule::ToolFlange) {
+                fs << "RY" << cv::Mat(result.RY);
+                fs << "tY" << cv::Mat(result.tY);
+            }
+            fs << "RX" << cv::Mat(result.RX);
+            fs << "tX" << cv::Mat(result.tX);
+        },
+        error);
 }
 
 cv::Matx33d meanRotation(const std::vector<cv::Matx33d>& rotations)

@@ -67,6 +67,31 @@ QLabel* label(QWidget* parent, const char* name, const QString& text)
     return l;
 }
 
+struct LabelSpec
+{
+    QLabel** label;
+    const char* name;
+    const char* text;
+};
+
+// A group of labels filled column by column into the given number of columns.
+QGroupBox* labelGroup(QWidget* parent, const char* name, const QString& title, int columns,
+                      std::initializer_list<LabelSpec> labels, const QFont& font = QFont())
+{
+    QGroupBox* group = groupBox(parent, name, title);
+    auto* grid = new QGridLayout(group);
+    const int rows = (int(labels.size()) + columns - 1) / columns;
+    int i = 0;
+    for (const LabelSpec& spec : labels) {
+        *spec.label = label(group, spec.name, QString::fromUtf8(spec.text));
+        if (font != QFont())
+            (*spec.label)->setFont(font);
+        grid->addWidget(*spec.label, i % rows, i / rows);
+        ++i;
+    }
+    return group;
+}
+
 QString fixed4(double v)
 {
     return QString::number(v, 'f', 4);
@@ -159,34 +184,23 @@ void RobotModuleWindow::buildForm()
     viewLayout->setRowStretch(0, 1);
 
     auto* labels = new QHBoxLayout();
-    group_reproj_err = groupBox(tab_CamViewTcpPose, "group_reproj_err", QStringLiteral("Reprojection Error"));
-    auto* reproj = new QVBoxLayout(group_reproj_err);
-    label_rms_err = label(group_reproj_err, "label_rms_err", QStringLiteral("RMS: -"));
-    label_min_err = label(group_reproj_err, "label_min_err", QStringLiteral("Min: -"));
-    label_max_err = label(group_reproj_err, "label_max_err", QStringLiteral("Max: -"));
-    for (QLabel* l : {label_rms_err, label_min_err, label_max_err})
-        reproj->addWidget(l);
-    group_3d_err = groupBox(tab_CamViewTcpPose, "group_3d_err", QStringLiteral("3D Error"));
-    auto* err3d = new QVBoxLayout(group_3d_err);
-    label_rms_3d = label(group_3d_err, "label_rms_3d", QStringLiteral("RMS: -"));
-    label_trans_err = label(group_3d_err, "label_trans_err", QStringLiteral("dt:"));
-    label_rot_err = label(group_3d_err, "label_rot_err", QStringLiteral("dR:"));
-    for (QLabel* l : {label_rms_3d, label_trans_err, label_rot_err})
-        err3d->addWidget(l);
-    groupBox_TcpPoses = groupBox(tab_CamViewTcpPose, "groupBox_TcpPoses", QStringLiteral("TCP"));
-    auto* tcp = new QGridLayout(groupBox_TcpPoses);
-    label_x = label(groupBox_TcpPoses, "label_x", QStringLiteral("X:"));
-    label_y = label(groupBox_TcpPoses, "label_y", QStringLiteral("Y:"));
-    label_z = label(groupBox_TcpPoses, "label_z", QStringLiteral("Z:"));
-    label_rx = label(groupBox_TcpPoses, "label_rx", QStringLiteral("rX:"));
-    label_ry = label(groupBox_TcpPoses, "label_ry", QStringLiteral("rY:"));
-    label_rz = label(groupBox_TcpPoses, "label_rz", QStringLiteral("rZ:"));
-    const QFont mono(QStringLiteral("Monospace"));
-    const QLabel* tcpLabels[6] = {label_x, label_y, label_z, label_rx, label_ry, label_rz};
-    for (int i = 0; i < 6; ++i) {
-        const_cast<QLabel*>(tcpLabels[i])->setFont(mono);
-        tcp->addWidget(const_cast<QLabel*>(tcpLabels[i]), i % 3, i / 3);
-    }
+    group_reproj_err = labelGroup(tab_CamViewTcpPose, "group_reproj_err", QStringLiteral("Reprojection Error"), 1,
+                                  {{&label_rms_err, "label_rms_err", "RMS: -"},
+                                   {&label_min_err, "label_min_err", "Min: -"},
+                                   {&label_max_err, "label_max_err", "Max: -"}});
+    group_3d_err = labelGroup(tab_CamViewTcpPose, "group_3d_err", QStringLiteral("3D Error"), 1,
+                              {{&label_rms_3d, "label_rms_3d", "RMS: -"},
+                               {&label_trans_err, "label_trans_err", "dt:"},
+                               {&label_rot_err, "label_rot_err", "dR:"}});
+    // Position and orientation side by side, in a fixed-width font so that the numbers line up.
+    groupBox_TcpPoses = labelGroup(tab_CamViewTcpPose, "groupBox_TcpPoses", QStringLiteral("TCP"), 2,
+                                   {{&label_x, "label_x", "X:"},
+                                    {&label_y, "label_y", "Y:"},
+                                    {&label_z, "label_z", "Z:"},
+                                    {&label_rx, "label_rx", "rX:"},
+                                    {&label_ry, "label_ry", "rY:"},
+                                    {&label_rz, "label_rz", "rZ:"}},
+                                   QFont(QStringLiteral("Monospace")));
     labels->addWidget(group_reproj_err);
     labels->addWidget(group_3d_err);
     labels->addWidget(groupBox_TcpPoses, 1);

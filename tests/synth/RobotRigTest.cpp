@@ -50,11 +50,13 @@ TEST(RobotRig, TheTargetFrameIsTheDetectionsFrame)
     // Each detected corner's object point, carried by the rig's target pose, lands on the corner (within the
     // detection's own error; a wrong frame is a square or more off).
     const CameraModel camera = CameraModel::ideal({640, 512}, 700);
+    RenderOptions options;
+    options.supersampling = 3;
     for (const MainWindowSettings& s : {kChessboard, kCharuco}) {
         const BoardPattern board(s);
         const RobotRig rig = makeToolFlangeRig(camera, board, 3, 7);
         for (const Rigid& C : rig.target) {
-            const Rendering r = render(camera, board, boardPose(board, C), RenderOptions{.supersampling = 3});
+            const Rendering r = render(camera, board, boardPose(board, C), options);
             TargetCornerList corners;
             ASSERT_TRUE(detectTarget(r.grey, s, corners));
             ASSERT_GE(corners.size(), 12u);

@@ -168,9 +168,12 @@ TEST_F(RobotModulesTest, HandEyeRunThroughTheButtonsShowsStoresAndWritesX)
     EXPECT_TRUE(module->group_3d_err->isVisible() && module->image_label->viewPort()->hasActiveOverlays());
     EXPECT_EQ(module->label_x->text(), QString("X: %1 m").arg(module->tcpPoses()[4].t[0], 7, 'f', 4));
     EXPECT_GT(module->viewRenderer()->GetViewProps()->GetNumberOfItems(), 3);
-    // The unchecked row shows its picture without results.
+    // Unchecked rows show their picture without results: one left out, one unchecked after the run.
     module->list_images->setCurrentRow(2);
     EXPECT_TRUE(module->label_rms_err->text() == "RMS: -" && module->label_trans_err->text() == QString::fromUtf8("||Δt||: -"));
+    module->list_images->item(5)->setCheckState(Qt::Unchecked);
+    module->list_images->setCurrentRow(5);
+    EXPECT_EQ(module->label_rms_3d->text(), "RMS: -");
 }
 
 TEST_F(RobotModulesTest, ToolFlangeWithEP3PAndMillimetreTextPoses)
@@ -270,6 +273,8 @@ TEST_F(RobotModulesTest, TcpAnglesAndOptionsAsTheRunGetsThem)
     handEye->radio_andreff->setChecked(true);
     const RobotOptions o = module->options();
     EXPECT_TRUE(o.useRansac && !o.metres && o.solver == PoseSolver::EPnP && o.method == HandEyeMethod::Andreff);
+    handEye->radio_horaud->setChecked(true);
+    EXPECT_EQ(module->options().method, HandEyeMethod::Horaud);
     EXPECT_EQ(o.confidence, 0.8);
     EXPECT_EQ(o.ransacIterations, 300);
     EXPECT_EQ(o.maxReprojectionError, 0.25f);
