@@ -60,6 +60,10 @@ TEST(CliArguments, UsageErrorsAreOneLineAndWriteNothing)
         {{"detect", "--target", "hexagon:3x3:1", image}, "unknown target kind \"hexagon\" (chessboard, charuco or radon)"},
         {{"detect", "--target", "chessboard:10:25", image}, "squares must be given as XxY, for example 10x7, not \"10\""},
         {{"detect", "--target", "chessboard:100x7:25", image}, "squares X must be 3..99 and Y 3..999"},
+        {{"detect", "--target", "chessboard:10x1000:25", image}, "squares X must be 3..99 and Y 3..999"},
+        {{"detect", "--target", "chessboard:2x7:25", image}, "squares X must be 3..99 and Y 3..999"},
+        {{"detect", "--target", "chessboard:10x2:25", image}, "squares X must be 3..99 and Y 3..999"},
+        {{"detect", "--target", "charuco:10x1:20:10:DICT_6X6_250", image}, "squares X must be 2..999 and Y 2..999"},
         {{"detect", "--target", "chessboard:10x7:-1", image}, "square width must be from 0.001 to 999999 mm"},
         {{"detect", "--target", "chessboard:10x7:25:fast", image}, "unknown chessboard option \"fast\""},
         {{"detect", "--target", "charuco:10x9:50:60:DICT_6X6_250", image},
@@ -122,6 +126,7 @@ TEST(CliArguments, TargetsFromArgumentsAndSettingsFiles)
     const QString image = dataSet() + "/intrinsic/view_00.png";
     const std::tuple<QStringList, QString, int> runs[] = {
         {{"--target", "chessboard:10x7:25x30:exhaustive"}, {}, 0},
+        {{"--target", "chessboard:5x150:1"}, {}, 1}, // Y may exceed the largest X
         {{"--target", "charuco:10x9:100:75:dict_apriltag_36h11:legacy"}, {}, 1},
         {{"--target", "charuco:5x5:30:20:3"}, {}, 1},
         {{"--target", "radon:10x9:100"}, {}, 1},

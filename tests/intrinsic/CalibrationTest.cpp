@@ -6,6 +6,8 @@
 
 #include <QRegularExpression>
 
+#include <set>
+
 #include "IntrinsicTestData.h"
 #include "intrinsic/ErrorAnalysis.h"
 #include "intrinsic/IntrinsicFiles.h"
@@ -210,4 +212,44 @@ TEST(IntrinsicCalibrationFailure, BadInputIsLeftOutWithAWarningAndAnUnwritableFo
                              "/Cam7.intrinsics.yml\n(" + r.writeError + ")\n\n</>"));
     EXPECT_TRUE(rec.stores == 1 && r.intrinsicsFile.isEmpty()) << "the object still gets the result";
     EXPECT_EQ(state.imageSize, cv::Size(640, 480)) << "the first checked image decides";
+}
+
+TEST(IntrinsicCalibration, RectangularSquaresGiveTheirOwnSpacingAlongEachAxis)
+{
+    // 25 x 30 mm squares: detection must lay out the board's y axis with the height. Eight views,
+    // detected and calibrated as the module does; the camera comes back as rendered.
+    MainWindowSettings target = kTarget;
+    target.squareHeight = 30.0;
+    const vantiro::synth::BoardPattern board(target);
+    const double distance = distanceForCoverage(kCamera, board, 0.65);
+    const double poses[][3] = {{0, 0, 0}, {30, 0, 5}, {-30, 0, -5}, {0, 30, 10}, {0, -30, -10},
+                               {20, 20, 30}, {-20, 20, -30}, {25, -20, 60}};
+    QTemporaryDir dir;
+    IntrinsicState state;
+    for (const auto& p : poses) {
+        ImageState image;
+        image.path = dir.filePath(QStringLiteral("view_%1.png").arg(state.images.size()));
+        const vantiro::synth::RenderOptions options{.supersampling = 3};
+        cv::imwrite(QFile::encodeName(image.path).toStdString(),
+                    render(kCamera, board, viewPose(board, distance, p[0], p[1], p[2], cv::Vec3d()), options).colour);
+        state.images.push_back(image);
+    }
+    QTemporaryDir wd;
+    RecordingLogSink log;
+    const double rms = calibrate(state, {.options = {}, .target = target, .workingDirectory = wd.path()}, log).rms;
+    ASSERT_FALSE(state.K.empty()) << log.text().toStdString();
+    const cv::Matx33d K = state.K, T = kCamera.K;
+    EXPECT_NEAR(K(0, 0), T(0, 0), 0.003 * T(0, 0));
+    EXPECT_NEAR(K(1, 1), T(1, 1), 0.003 * T(1, 1));
+    EXPECT_LT(rms, 0.15);
+    // The first corner row steps by the width, the first column by the height.
+    const ImageState& first = state.images[0];
+    ASSERT_EQ(first.objectPoints.size(), 54u);
+    std::set<float> xs, ys;
+    for (const cv::Point3f& p : first.objectPoints) {
+        xs.insert(p.x);
+        ys.insert(p.y);
+    }
+    EXPECT_EQ(std::vector<float>(xs.begin(), xs.end()), (std::vector<float>{0, 25, 50, 75, 100, 125, 150, 175, 200}));
+    EXPECT_EQ(std::vector<float>(ys.begin(), ys.end()), (std::vector<float>{0, 30, 60, 90, 120, 150}));
 }
