@@ -673,6 +673,11 @@ BoardCheck checkBoard(const MainWindowSettings& s, cv::Point radonDots, const Bo
         problem(QStringLiteral("The detector finds only %1 of the board's %2 corners even in a clean image of it.")
                     .arg(corners.size())
                     .arg(all));
+    else if (corners.size() < all)
+        check.notes << QStringLiteral("The detector finds %1 of the board's %2 corners in a clean image of it (its "
+                                      "origin rule loses a column on boards of this size).")
+                           .arg(corners.size())
+                           .arg(all);
     return check;
 }
 
