@@ -125,11 +125,8 @@ TEST(TargetPrint, CaptionsAndRefusedSettings)
 
     const std::pair<MainWindowSettings, const char*> refused[] = {
         {settingsOf(Chessboard, 2, 7, 25), "at least 3 x 3 squares"},
-        {settingsOf(ChArUco, 1, 7, 25, 10), "at least 2 x 2 squares"},
-        {settingsOf(Chessboard, 10, 7, 0), "positive"},
         {settingsOf(Chessboard, 10, 7, std::nan("")), "positive"},
         {charuco(10, 9, 40, 40, 10), "The ArUco marker (40 mm) must be smaller than the square (40 mm)."},
-        {charuco(10, 9, 40, 0, 10), "at least 1 mm"},
         {charuco(10, 9, 40, 30, 21), "21 is not available"},
         {charuco(40, 40, 40, 30, 0), "needs 800 markers"},
         {settingsOf(Chessboard, 99, 9, 100), "larger than a page can be"},

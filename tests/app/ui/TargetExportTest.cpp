@@ -5,7 +5,6 @@
 
 #include "MainWindowFixture.h"
 #include "app/Settings.h"
-#include "support/PrintedBoard.h"
 
 namespace {
 
@@ -48,7 +47,7 @@ protected:
 } // namespace
 
 // The export row below the target preview writes the board the panel describes: a PNG at the
-// dpi of the row on the paper of the row, found by the detector at true scale.
+// dpi of the row on the paper of the row.
 TEST_F(TargetExportTest, ExportTargetWritesThePanelsBoard)
 {
     QTemporaryDir dir;
@@ -74,13 +73,7 @@ TEST_F(TargetExportTest, ExportTargetWritesThePanelsBoard)
     EXPECT_TRUE(boxes.isEmpty()) << boxes.join("\n").toStdString();
     EXPECT_TRUE(logText().contains("Target written to:\n" + png + "\nPNG, A4 landscape at 100 dpi; board 274 x 199 mm"))
         << logText().toStdString();
-    const cv::Mat page = cv::imread(png.toStdString(), cv::IMREAD_GRAYSCALE);
-    ASSERT_EQ(page.size(), cv::Size(1170, 827));
-    TargetCornerList corners;
-    ASSERT_TRUE(detectTarget(page, MainWindowSettings{Chessboard, 10, 7, 25, 25}, corners));
-    const vantiro::test::MeasuredGrid grid = vantiro::test::measureGrid(corners);
-    EXPECT_EQ(grid.corners, 54u);
-    EXPECT_NEAR(grid.pxPerMmX * 25.4 / 100, 1.0, 0.005);
+    EXPECT_EQ(cv::imread(png.toStdString(), cv::IMREAD_GRAYSCALE).size(), cv::Size(1170, 827));
 
     // A name without an extension becomes a PDF; cancelling the chooser does nothing.
     exportTo(w, dir.path() + "/plain");
