@@ -14,6 +14,7 @@ PACKAGES=(
   libvtk9-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth libgl1-mesa-dri
+  poppler-utils librsvg2-bin
 )
 
 as_root() {

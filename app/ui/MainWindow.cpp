@@ -51,6 +51,8 @@
 #include "sensors/ui/SensorTree.h"
 #include "stereo/ui/ExtrinsicStereoCalibrationWidget.h"
 #include "targets/BoardImages.h"
+#include "targets/TargetPrint.h"
+#include "targets/ui/TargetPagePainter.h"
 #include "targets/ui/TargetPreview.h"
 #include "widgets/VtkOpenGLWidget.h"
 
@@ -268,6 +270,14 @@ void MainWindow::connectTargetPanel()
     connect(ui.widget_sensors, &SensorTree::updateSceneRender, this, &MainWindow::redrawScene);
     connect(ui.widget_sensors, &SensorTree::removeSensorFromRender, this, &MainWindow::removeSensorProps);
     connect(ui.pushButton_generateGrayCodeImages, &QPushButton::clicked, this, &MainWindow::generateGrayCodeImages);
+
+    using vantiro::print::Paper;
+    for (const Paper paper : {Paper::A4, Paper::A3, Paper::Letter, Paper::Fit})
+        ui.comboBox_TargetExportPaper->addItem(paper == Paper::Fit ? QStringLiteral("Fit") : vantiro::print::paperName(paper),
+                                               int(paper));
+    ui.spinBox_TargetExportDpi->setRange(vantiro::print::kMinDpi, vantiro::print::kMaxDpi);
+    ui.spinBox_TargetExportDpi->setValue(300);
+    connect(ui.pushButton_ExportTarget, &QPushButton::clicked, this, &MainWindow::exportTarget);
 }
 
 void MainWindow::buildMenus()
@@ -815,6 +825,48 @@ void MainWindow::generateGrayCodeImages()
                              [this](const QString& title, const QString& text) {
                                  return vantiro::dialogs::askYesNo(this, title, text);
                              });
+}
+
+void MainWindow::exportTarget()
+{
+    using namespace vantiro::print;
+    ExportRequest request;
+    readTargetSettings(request.settings);
+    if (ui.radioButton_TargetRadonChessboardWithMarkers->isChecked())
+        request.radonDots = cv::Point(ui.spinBox_RadonChessboardMarkerPositionX->value(),
+                                      ui.spinBox_RadonChessboardMarkerPositionY->value());
+    request.paper = Paper(ui.comboBox_TargetExportPaper->currentData().toInt());
+    request.dpi = ui.spinBox_TargetExportDpi->value();
+
+    const QString dir = currentWorkingDirectory();
+    const QString name = suggestedFileName(request.settings);
+    QString path = vantiro::dialogs::saveFileName(this, QStringLiteral("Export Target"),
+                                                  isDirectory(dir) ? dir + QLatin1Char('/') + name : name,
+                                                  QStringLiteral("PDF (*.pdf);;SVG (*.svg);;PNG (*.png)"));
+    if (path.isEmpty())
+        return;
+    if (QFileInfo(path).suffix().isEmpty())
+        path += QStringLiteral(".pdf");
+    request.path = path;
+
+    TextEditLogSink log(ui.text_log);
+    const std::optional<PreparedExport> prepared = prepareExport(request, log);
+    if (!prepared)
+        return;
+    if (!prepared->check.detectable &&
+        !vantiro::dialogs::askYesNo(this, QStringLiteral("Export Target"),
+                                    QStringLiteral("The detector will not find the board these settings describe:\n\n") +
+                                        prepared->check.problems.join(QLatin1Char('\n')) +
+                                        QStringLiteral("\n\nExport it anyway?"))) {
+        log.append(QStringLiteral("The target was not exported.\n\n"), vantiro::logcolor::Orange);
+        return;
+    }
+    QString error;
+    if (!writeTargetFile(path, *prepared, request.dpi, &error)) {
+        log.append(QStringLiteral("Error: Cannot write %1: %2. Aborting.\n\n").arg(path, error), vantiro::logcolor::Red);
+        return;
+    }
+    logExportWritten(request, *prepared, log);
 }
 
 // ---------------------------------------------------------------- modules
