@@ -90,15 +90,19 @@ std::shared_ptr<SensorObject> SensorTree::addObject()
         ++m_list.nextId;
         m_list.objects.push_back(object);
     }
-    SensorObject* raw = object.get();
+    // By id, not by pointer: a removed object's widgets live on until their deferred deletion.
     const int32_t id = object->id;
     connect(object->removeButton, &QPushButton::clicked, this, [this, id] { removeObject(id); });
     for (int v = SensorObject::Fx; v <= SensorObject::K6; ++v)
-        connect(object->spinBoxes[size_t(v)], &QDoubleSpinBox::valueChanged, this,
-                [this, raw] { UpdateOnIntrinsicsSpinBoxChanged(raw); });
+        connect(object->spinBoxes[size_t(v)], &QDoubleSpinBox::valueChanged, this, [this, id] {
+            if (const auto o = m_list.find(id))
+                UpdateOnIntrinsicsSpinBoxChanged(o.get());
+        });
     for (int v = SensorObject::Tx; v <= SensorObject::Yaw; ++v)
-        connect(object->spinBoxes[size_t(v)], &QDoubleSpinBox::valueChanged, this,
-                [this, raw] { UpdateOnExtrinsicsSpinBoxChanged(raw); });
+        connect(object->spinBoxes[size_t(v)], &QDoubleSpinBox::valueChanged, this, [this, id] {
+            if (const auto o = m_list.find(id))
+                UpdateOnExtrinsicsSpinBoxChanged(o.get());
+        });
     connect(object->openIntrinsicsButton, &QPushButton::clicked, this, [this, id] { openIntrinsics(id); });
     emitChanged();
     return object;

@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -111,6 +112,47 @@ TEST_F(SensorTreeTest, IdsAreNotReusedUntilClear)
     EXPECT_EQ(log.events, QStringList({"remove0", "remove2", "remove3", "scene", "names"}));
     EXPECT_EQ(tree.treeWidget()->topLevelItemCount(), 0);
     EXPECT_EQ(tree.addObject()->name, "Cam0");
+}
+
+TEST_F(SensorTreeTest, TrashClickInTheShownTreeLeavesNoWidgetBehind)
+{
+    for (int i = 0; i < 3; ++i)
+        tree.addObject();
+    tree.resize(300, 900);
+    tree.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&tree));
+    tree.treeWidget()->expandAll();
+    QTest::qWait(20);
+
+    const auto middle = tree.sensorList().objects[1];
+    QPointer<QPushButton> trash = middle->removeButton;
+    QPointer<QWidget> spin = middle->spin(SensorObject::Fx);
+    QPointer<QWidget> caption = tree.treeWidget()->itemWidget(middle->valueItems[SensorObject::Fx], 0);
+    QPointer<QWidget> open = middle->openIntrinsicsButton;
+    ASSERT_TRUE(trash->isVisible());
+    SignalLog log(tree);
+    QTest::mouseClick(trash, Qt::LeftButton);
+    EXPECT_EQ(log.events, QStringList({"remove1", "names"}));
+    EXPECT_EQ(tree.treeWidget()->topLevelItemCount(), 2);
+    EXPECT_EQ(middle->topItem, nullptr);
+    // Layout and paint passes, then the deferred deletions: the row's widgets are gone for good.
+    QTest::qWait(50);
+    tree.treeWidget()->viewport()->repaint();
+    EXPECT_TRUE(trash.isNull());
+    EXPECT_TRUE(spin.isNull());
+    EXPECT_TRUE(caption.isNull());
+    EXPECT_TRUE(open.isNull());
+
+    // The other rows keep theirs and still work.
+    const auto last = tree.sensorList().objects[1];
+    EXPECT_EQ(last->name, "Cam2");
+    last->spin(SensorObject::Tx)->setValue(12.5);
+    EXPECT_EQ(last->t(0), 12.5);
+    QPointer<QWidget> lastTrash = last->removeButton;
+    tree.clear();
+    QTest::qWait(50);
+    EXPECT_TRUE(lastTrash.isNull());
+    EXPECT_TRUE(tree.treeWidget()->viewport()->findChildren<QWidget*>().isEmpty());
 }
 
 TEST_F(SensorTreeTest, RenameThroughTheRowAndEmptyName)
