@@ -7,8 +7,10 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "app/CaughtException.h"
 #include "app/Settings.h"
 #include "app/ui/Dialogs.h"
+#include "app/ui/SlotGuard.h"
 #include "sensors/Pose.h"
 #include "sensors/ui/NoScrollSpinBox.h"
 
@@ -208,6 +210,11 @@ void SensorTree::GetIntrinsicsForId(int id, cv::Mat& K, cv::Mat& kc, cv::Size& i
 
 void SensorTree::openIntrinsics(int32_t id)
 {
+    guardWithBox([this, id] { loadIntrinsicsFile(id); });
+}
+
+void SensorTree::loadIntrinsicsFile(int32_t id)
+{
     const auto o = m_list.find(id);
     if (!o)
         return;
@@ -221,13 +228,18 @@ void SensorTree::openIntrinsics(int32_t id)
 
     cv::FileStorage fs;
     QString problem;
+    QString openProblem;
     try {
         fs.open(path.toStdString(), cv::FileStorage::READ);
     } catch (const cv::Exception&) {
         // A file the library cannot parse is reported like one it cannot open.
+    } catch (...) {
+        // So is one it trips over in other ways, with the reason.
+        openProblem = QLatin1Char('\n') + vantiro::describeCurrentException().message;
     }
     if (!fs.isOpened()) {
-        vantiro::dialogs::critical(this, QStringLiteral("Error"), QStringLiteral("Can't open the %1").arg(path));
+        vantiro::dialogs::critical(this, QStringLiteral("Error"),
+                                   QStringLiteral("Can't open the %1").arg(path) + openProblem);
         return;
     }
     cv::Mat K, kc;
@@ -242,6 +254,9 @@ void SensorTree::openIntrinsics(int32_t id)
             fs["imgSize"] >> size;
     } catch (const cv::Exception& e) {
         problem = QString::fromStdString(e.err);
+        sizeOk = false;
+    } catch (...) {
+        problem = vantiro::describeCurrentException().message;
         sizeOk = false;
     }
     // Values that would leave the object unusable are refused as a whole.

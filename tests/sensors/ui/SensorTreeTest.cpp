@@ -322,6 +322,19 @@ TEST_F(SensorTreeTest, OpenIntrinsicsFileGoodAndBad)
     EXPECT_EQ(boxes[0], "Error|Can't open the " + answer);
     EXPECT_EQ(o->spin(SensorObject::Fy)->value(), 805) << "nothing changed";
 
+    // The parser throws a standard exception on these 16 bytes, not its own type.
+    answer = vantiro::test::pathIn(dir, "length-error.yml");
+    {
+        QFile e(answer);
+        ASSERT_TRUE(e.open(QIODevice::WriteOnly));
+        e.write(QByteArray("%YAML:1.\n t:3\n :", 16));
+    }
+    tree.openIntrinsics(0);
+    ASSERT_EQ(boxes.size(), 2);
+    EXPECT_TRUE(boxes[1].startsWith("Error|Can't open the " + answer)) << boxes[1].toStdString();
+    EXPECT_EQ(o->spin(SensorObject::Fy)->value(), 805) << "nothing changed";
+    boxes.removeLast();
+
     answer = vantiro::test::pathIn(dir, "bad.yml");
     {
         cv::FileStorage fs(answer.toStdString(), cv::FileStorage::WRITE);
