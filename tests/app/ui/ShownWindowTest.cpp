@@ -3,11 +3,13 @@
 #include <QAction>
 #include <QComboBox>
 #include <QDialog>
+#include <QEventLoop>
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include <opencv2/core.hpp>
@@ -38,10 +40,14 @@ QStringList itemsOf(const QComboBox* combo)
     return items;
 }
 
-// Layouts, paints and deferred deletions all happen here.
+// Layouts, paints and deferred deletions happen here, in the order the program's own event
+// loop runs them (posted events such as deferred deletions before timers such as the view's
+// delayed layout), which QTest::qWait does not keep.
 void settle()
 {
-    QTest::qWait(40);
+    QEventLoop loop;
+    QTimer::singleShot(40, &loop, &QEventLoop::quit);
+    loop.exec();
 }
 
 // The run buttons of a module ("Calibrate", or "Detect / Decode" in the camera-projector module).

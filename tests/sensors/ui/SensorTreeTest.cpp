@@ -1,12 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QEventLoop>
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QWheelEvent>
 
@@ -45,6 +47,15 @@ protected:
     }
     SensorTree tree;
 };
+
+// Lets the event loop run as the program's does: deferred deletions come before the view's
+// delayed layout (QTest::qWait runs them the other way round).
+void runEventLoop(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
 
 QString caption(QTreeWidget* t, QTreeWidgetItem* item)
 {
@@ -122,7 +133,7 @@ TEST_F(SensorTreeTest, TrashClickInTheShownTreeLeavesNoWidgetBehind)
     tree.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&tree));
     tree.treeWidget()->expandAll();
-    QTest::qWait(20);
+    runEventLoop(20);
 
     const auto middle = tree.sensorList().objects[1];
     QPointer<QPushButton> trash = middle->removeButton;
@@ -136,7 +147,7 @@ TEST_F(SensorTreeTest, TrashClickInTheShownTreeLeavesNoWidgetBehind)
     EXPECT_EQ(tree.treeWidget()->topLevelItemCount(), 2);
     EXPECT_EQ(middle->topItem, nullptr);
     // Layout and paint passes, then the deferred deletions: the row's widgets are gone for good.
-    QTest::qWait(50);
+    runEventLoop(50);
     tree.treeWidget()->viewport()->repaint();
     EXPECT_TRUE(trash.isNull());
     EXPECT_TRUE(spin.isNull());
@@ -150,7 +161,7 @@ TEST_F(SensorTreeTest, TrashClickInTheShownTreeLeavesNoWidgetBehind)
     EXPECT_EQ(last->t(0), 12.5);
     QPointer<QWidget> lastTrash = last->removeButton;
     tree.clear();
-    QTest::qWait(50);
+    runEventLoop(50);
     EXPECT_TRUE(lastTrash.isNull());
     EXPECT_TRUE(tree.treeWidget()->viewport()->findChildren<QWidget*>().isEmpty());
 }
