@@ -72,6 +72,45 @@ cmd_demo() {
   "$BUILD_DIR/vantiro-cli" demo "$@"
 }
 
+# The headless test programs, built with AddressSanitizer and UndefinedBehaviorSanitizer into
+# their own folder and run one after another. Any report ends the run with a failure.
+SANITIZE_DIR="${VANTIRO_SANITIZE_DIR:-$ROOT/build-sanitize}"
+SANITIZE_SUITES=(app sensors targets synth intrinsic stereo projector robot widgets cli)
+
+cmd_sanitize() {
+  cmd_deps
+  local flags="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
+  local launcher=()
+  command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+  if [ ! -f "$SANITIZE_DIR/build.ninja" ]; then
+    # -O1 keeps the stacks readable and the tests fast enough.
+    cmake -S "$ROOT" -B "$SANITIZE_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+      -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" -DCMAKE_C_FLAGS_DEBUG="-O1 -g" \
+      -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_C_FLAGS="$flags" \
+      -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" "${launcher[@]}"
+  fi
+  local targets=() suites=()
+  for s in "${SANITIZE_SUITES[@]}"; do
+    [ -d "$ROOT/tests/$s" ] && ls "$ROOT/tests/$s"/*.cpp >/dev/null 2>&1 || continue
+    suites+=("$s"); targets+=(--target "test_$s")
+  done
+  cmake --build "$SANITIZE_DIR" -j "$JOBS" "${targets[@]}"
+  export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:strict_string_checks=1:detect_stack_use_after_return=1:check_initialization_order=1${ASAN_OPTIONS:+:$ASAN_OPTIONS}"
+  export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1${UBSAN_OPTIONS:+:$UBSAN_OPTIONS}"
+  local failed=() start
+  for s in "${suites[@]}"; do
+    start=$SECONDS
+    if (cd "$SANITIZE_DIR/tests" && "./test_$s" --gtest_brief=1 > "$SANITIZE_DIR/test_$s.log" 2>&1); then
+      echo "sanitize: test_$s passed ($((SECONDS - start)) s)"
+    else
+      echo "sanitize: test_$s FAILED ($((SECONDS - start)) s), report in $SANITIZE_DIR/test_$s.log"
+      grep -E "ERROR: |runtime error:|SUMMARY:|\[  FAILED  \]" "$SANITIZE_DIR/test_$s.log" | head -n 20
+      failed+=("test_$s")
+    fi
+  done
+  [ ${#failed[@]} -eq 0 ] || { echo "sanitize: failed: ${failed[*]}"; return 1; }
+}
+
 usage() {
   cat <<TXT
 usage: ./vantiro.sh <command> [args]
@@ -80,6 +119,8 @@ usage: ./vantiro.sh <command> [args]
   gui     start the program (builds first when needed)
   test    deps + build + all tests (under xvfb-run when there is no display)
   demo    build the command-line tool if needed and run its demo on generated data
+  sanitize  build the headless tests with address and undefined-behaviour sanitizers into
+          build-sanitize/ and run them; any report fails
 TXT
 }
 
@@ -89,5 +130,6 @@ case "${1:-}" in
   gui) shift; cmd_gui "$@" ;;
   test) shift; cmd_test "$@" ;;
   demo) shift; cmd_demo "$@" ;;
+  sanitize) shift; cmd_sanitize "$@" ;;
   *) usage; [ -z "${1:-}" ] || exit 2 ;;
 esac

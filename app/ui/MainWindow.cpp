@@ -37,11 +37,13 @@
 #include <cmath>
 #include <iostream>
 
+#include "app/CaughtException.h"
 #include "app/ProjectFile.h"
 #include "app/Settings.h"
 #include "app/ui/Dialogs.h"
 #include "app/ui/Log.h"
 #include "app/ui/LogoLabel.h"
+#include "app/ui/SlotGuard.h"
 #include "intrinsic/ui/IntrinsicCalibrationWidget.h"
 #include "projector/GrayCodePatternGenerator.h"
 #include "projector/ui/CamProjStereoCalib.h"
@@ -597,6 +599,19 @@ void MainWindow::loadSettingsFile(const QString& path)
 {
     if (!QFileInfo(path).isFile())
         return;
+    try {
+        applySettingsFile(path);
+    } catch (...) {
+        // Whatever was read stays; the rest of the panel keeps its values.
+        const vantiro::CaughtException what = vantiro::describeCurrentException();
+        appendLog(ui.text_log,
+                  QStringLiteral("Error: The target settings in %1 could not be read: %2\n\n").arg(path, what.message),
+                  Qt::red);
+    }
+}
+
+void MainWindow::applySettingsFile(const QString& path)
+{
     for (QWidget* w : settingsWidgets()) {
         const QSignalBlocker block(w);
         const QString key = kSettingsGroup + w->objectName();
@@ -633,20 +648,27 @@ void MainWindow::loadSettingsFile(const QString& path)
 
 void MainWindow::newProject()
 {
-    const QString dir =
-        vantiro::dialogs::existingDirectory(this, QStringLiteral("Select Working Directory"), currentWorkingDirectory());
-    if (dir.isEmpty())
-        return;
-    setWorkingDirectory(dir);
-    m_sceneRenderer->RemoveAllViewProps();
-    ui.widget_sensors->clear();
-    ui.widget_sensors->addObject();
-    ui.widget_sensors->addObject();
-    ui.QVTKWidget_Scene->render();
-    ui.tabWidget->setCurrentWidget(ui.tab_SceneView);
+    guardWithBox([this] {
+        const QString dir = vantiro::dialogs::existingDirectory(this, QStringLiteral("Select Working Directory"),
+                                                                currentWorkingDirectory());
+        if (dir.isEmpty())
+            return;
+        setWorkingDirectory(dir);
+        m_sceneRenderer->RemoveAllViewProps();
+        ui.widget_sensors->clear();
+        ui.widget_sensors->addObject();
+        ui.widget_sensors->addObject();
+        ui.QVTKWidget_Scene->render();
+        ui.tabWidget->setCurrentWidget(ui.tab_SceneView);
+    });
 }
 
 void MainWindow::saveProject()
+{
+    guardWithBox([this] { saveProjectAs(); });
+}
+
+void MainWindow::saveProjectAs()
 {
     const SensorObjectList& list = ui.widget_sensors->sensorList();
     QStringList names;
@@ -696,28 +718,31 @@ void MainWindow::saveProject()
         p.t = o->t;
         objects.push_back(p);
     }
-    try {
-        writeProjectFile(path, objects, world, QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")));
-    } catch (const cv::Exception& e) {
-        if (!existed)
-            QFile::remove(path);
-        vantiro::dialogs::critical(nullptr, QStringLiteral("OpenCV exception"), QString::fromStdString(e.what()));
-    }
+    const bool written = guardWithBox(
+        [&] {
+            writeProjectFile(path, objects, world,
+                             QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")));
+        },
+        QStringLiteral("Couldn't write project file: %1").arg(path));
+    if (!written && !existed)
+        QFile::remove(path);
 }
 
 void MainWindow::openProject()
+{
+    guardWithBox([this] { openProjectFile(); });
+}
+
+void MainWindow::openProjectFile()
 {
     const QString path = vantiro::dialogs::openFileName(this, QStringLiteral("Open Vantiro project"),
                                                         currentWorkingDirectory(), QStringLiteral("Calibration (*.yml)"));
     if (path.isEmpty())
         return;
     ProjectReadResult project;
-    try {
-        project = readProjectFile(path);
-    } catch (const cv::Exception& e) {
-        vantiro::dialogs::critical(nullptr, QStringLiteral("OpenCV exception"), QString::fromStdString(e.what()));
+    if (!guardWithBox([&] { project = readProjectFile(path); },
+                      QStringLiteral("Couldn't read project file: %1").arg(path)))
         return;
-    }
     if (project.status != ProjectReadResult::Status::Ok) {
         vantiro::dialogs::critical(this, QStringLiteral("Error"), project.message);
         return;
@@ -820,11 +845,13 @@ void MainWindow::resetTargetView()
 
 void MainWindow::generateGrayCodeImages()
 {
-    TextEditLogSink log(ui.text_log);
-    ::generateGrayCodeImages(currentWorkingDirectory(), ui.spin_proj_width->value(), ui.spin_proj_height->value(), log,
-                             [this](const QString& title, const QString& text) {
-                                 return vantiro::dialogs::askYesNo(this, title, text);
-                             });
+    guardWithLog(ui.text_log, [this] {
+        TextEditLogSink log(ui.text_log);
+        ::generateGrayCodeImages(currentWorkingDirectory(), ui.spin_proj_width->value(), ui.spin_proj_height->value(),
+                                 log, [this](const QString& title, const QString& text) {
+                                     return vantiro::dialogs::askYesNo(this, title, text);
+                                 });
+    });
 }
 
 void MainWindow::exportTarget()

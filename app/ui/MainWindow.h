@@ -91,6 +91,9 @@ private:
     void restoreWorkingDirectory();
     void showTargetGroups();
     QList<QWidget*> settingsWidgets() const;
+    void applySettingsFile(const QString& path);
+    void openProjectFile();
+    void saveProjectAs();
     QString currentWorkingDirectory() const;
     void saveRecentList();
     void updateSceneCameraRange();

@@ -7,8 +7,10 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "app/CaughtException.h"
 #include "app/Settings.h"
 #include "app/ui/Dialogs.h"
+#include "app/ui/SlotGuard.h"
 #include "sensors/Pose.h"
 #include "sensors/ui/NoScrollSpinBox.h"
 
@@ -90,15 +92,19 @@ std::shared_ptr<SensorObject> SensorTree::addObject()
         ++m_list.nextId;
         m_list.objects.push_back(object);
     }
-    SensorObject* raw = object.get();
+    // By id, not by pointer: a removed object's widgets live on until their deferred deletion.
     const int32_t id = object->id;
     connect(object->removeButton, &QPushButton::clicked, this, [this, id] { removeObject(id); });
     for (int v = SensorObject::Fx; v <= SensorObject::K6; ++v)
-        connect(object->spinBoxes[size_t(v)], &QDoubleSpinBox::valueChanged, this,
-                [this, raw] { UpdateOnIntrinsicsSpinBoxChanged(raw); });
+        connect(object->spinBoxes[size_t(v)], &QDoubleSpinBox::valueChanged, this, [this, id] {
+            if (const auto o = m_list.find(id))
+                UpdateOnIntrinsicsSpinBoxChanged(o.get());
+        });
     for (int v = SensorObject::Tx; v <= SensorObject::Yaw; ++v)
-        connect(object->spinBoxes[size_t(v)], &QDoubleSpinBox::valueChanged, this,
-                [this, raw] { UpdateOnExtrinsicsSpinBoxChanged(raw); });
+        connect(object->spinBoxes[size_t(v)], &QDoubleSpinBox::valueChanged, this, [this, id] {
+            if (const auto o = m_list.find(id))
+                UpdateOnExtrinsicsSpinBoxChanged(o.get());
+        });
     connect(object->openIntrinsicsButton, &QPushButton::clicked, this, [this, id] { openIntrinsics(id); });
     emitChanged();
     return object;
@@ -204,6 +210,11 @@ void SensorTree::GetIntrinsicsForId(int id, cv::Mat& K, cv::Mat& kc, cv::Size& i
 
 void SensorTree::openIntrinsics(int32_t id)
 {
+    guardWithBox([this, id] { loadIntrinsicsFile(id); });
+}
+
+void SensorTree::loadIntrinsicsFile(int32_t id)
+{
     const auto o = m_list.find(id);
     if (!o)
         return;
@@ -217,13 +228,18 @@ void SensorTree::openIntrinsics(int32_t id)
 
     cv::FileStorage fs;
     QString problem;
+    QString openProblem;
     try {
         fs.open(path.toStdString(), cv::FileStorage::READ);
     } catch (const cv::Exception&) {
         // A file the library cannot parse is reported like one it cannot open.
+    } catch (...) {
+        // So is one it trips over in other ways, with the reason.
+        openProblem = QLatin1Char('\n') + vantiro::describeCurrentException().message;
     }
     if (!fs.isOpened()) {
-        vantiro::dialogs::critical(this, QStringLiteral("Error"), QStringLiteral("Can't open the %1").arg(path));
+        vantiro::dialogs::critical(this, QStringLiteral("Error"),
+                                   QStringLiteral("Can't open the %1").arg(path) + openProblem);
         return;
     }
     cv::Mat K, kc;
@@ -238,6 +254,9 @@ void SensorTree::openIntrinsics(int32_t id)
             fs["imgSize"] >> size;
     } catch (const cv::Exception& e) {
         problem = QString::fromStdString(e.err);
+        sizeOk = false;
+    } catch (...) {
+        problem = vantiro::describeCurrentException().message;
         sizeOk = false;
     }
     // Values that would leave the object unusable are refused as a whole.
