@@ -13,6 +13,8 @@ PACKAGES=(
   libopencv-dev libopencv-contrib-dev
   libvtk9-dev
   libgtest-dev libgmock-dev libbenchmark-dev
+  libyaml-dev
+  clang libclang-rt-14-dev
   xvfb xauth libgl1-mesa-dri
 )
 
@@ -71,6 +73,45 @@ cmd_demo() {
   "$BUILD_DIR/vantiro-cli" demo "$@"
 }
 
+cmd_fuzz() {
+  # Each harness of fuzz/ runs for SECONDS on its seed corpus (fuzz/corpus/<name>/) plus what earlier
+  # runs found (build-fuzz/corpus/). A crash, or an input taking over 3 s (a hang), fails the run and
+  # leaves the input in build-fuzz/findings/; it then belongs in the regression tests.
+  local seconds="${1:-60}"
+  local dir="${VANTIRO_FUZZ_DIR:-$ROOT/build-fuzz}"
+  [ -f "$dir/build.ninja" ] || cmd_deps
+  local launcher=()
+  command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+  if [ ! -f "$dir/build.ninja" ]; then
+    CC=clang CXX=clang++ cmake -S "$ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVANTIRO_FUZZ=ON \
+      "${launcher[@]}"
+  fi
+  cmake --build "$dir" -j "$JOBS" --target vantiro_fuzzers
+  mkdir -p "$dir/findings"
+  local failed=()
+  local harness name
+  for harness in "$dir"/fuzz/fuzz_*; do
+    [ -x "$harness" ] || continue
+    name="$(basename "$harness")"
+    name="${name#fuzz_}"
+    mkdir -p "$dir/corpus/$name" "$ROOT/fuzz/corpus/$name"
+    echo "fuzz: $name for ${seconds} s"
+    if ! "$harness" -max_total_time="$seconds" -timeout=3 -rss_limit_mb=4096 -max_len=65536 \
+        -artifact_prefix="$dir/findings/$name-" -print_final_stats=1 \
+        "$dir/corpus/$name" "$ROOT/fuzz/corpus/$name" > "$dir/$name.log" 2>&1; then
+      failed+=("$name")
+      tail -n 40 "$dir/$name.log"
+    fi
+    grep -E '^stat::number_of_executed_units|^Done' "$dir/$name.log" | tr '\n' ' '
+    echo
+  done
+  if [ ${#failed[@]} -gt 0 ]; then
+    echo "fuzz: findings in ${failed[*]} (inputs in $dir/findings/)"
+    return 1
+  fi
+  echo "fuzz: no findings"
+}
+
 usage() {
   cat <<TXT
 usage: ./vantiro.sh <command> [args]
@@ -79,6 +120,8 @@ usage: ./vantiro.sh <command> [args]
   gui     start the program (builds first when needed)
   test    deps + build + all tests (under xvfb-run when there is no display)
   demo    build the command-line tool if needed and run its demo on generated data
+  fuzz    [SECONDS] build the fuzzing harnesses into build-fuzz/ (clang) and run each for
+          SECONDS (default 60) on the seed corpus in fuzz/corpus/
 TXT
 }
 
@@ -88,5 +131,6 @@ case "${1:-}" in
   gui) shift; cmd_gui "$@" ;;
   test) shift; cmd_test "$@" ;;
   demo) shift; cmd_demo "$@" ;;
+  fuzz) shift; cmd_fuzz "$@" ;;
   *) usage; [ -z "${1:-}" ] || exit 2 ;;
 esac

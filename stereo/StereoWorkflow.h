@@ -153,6 +153,7 @@ enum class StereoStatus
     Aborted,
     NoPairs,
     LibraryError,
+    InvalidResult, // non-finite or implausible values: nothing stored, nothing written
 };
 
 struct StereoResult
@@ -200,8 +201,9 @@ bool analyseStereoErrors(StereoState& state, const StereoResult& result, const S
 
 // The results as files of the working directory: "<primary>.intrinsics.yml",
 // "<secondary>.intrinsics.yml" and the project "<primary>.project.yml" (with its JSON twin) holding
-// both objects with the primary as the world. Each file is written whole or not at all. Adds the
-// paths to result.filesWritten; false with a reason when a file could not be written.
+// both objects with the primary as the world. The four files are replaced as one set: all of them
+// or, when any cannot be written, none. Adds the paths to result.filesWritten; false with a
+// reason when nothing was written.
 bool writeStereoResultFiles(StereoResult& result, const QString& workingDirectory, const QString& primaryName,
                             const QString& secondaryName, QString* error = nullptr);
 

@@ -9,6 +9,7 @@
 
 #include "app/Settings.h"
 #include "app/ui/Dialogs.h"
+#include "intrinsic/IntrinsicFiles.h"
 #include "sensors/Pose.h"
 #include "sensors/ui/NoScrollSpinBox.h"
 
@@ -215,41 +216,18 @@ void SensorTree::openIntrinsics(int32_t id)
     if (path.isEmpty() || !QFileInfo(path).isFile())
         return;
 
-    cv::FileStorage fs;
-    QString problem;
-    try {
-        fs.open(path.toStdString(), cv::FileStorage::READ);
-    } catch (const cv::Exception&) {
-        // A file the library cannot parse is reported like one it cannot open.
-    }
-    if (!fs.isOpened()) {
+    const vantiro::intrinsic::IntrinsicsFileContent file = vantiro::intrinsic::readIntrinsicsFile(path);
+    if (!file.opened) {
         vantiro::dialogs::critical(this, QStringLiteral("Error"), QStringLiteral("Can't open the %1").arg(path));
         return;
     }
-    cv::Mat K, kc;
-    cv::Size size = o->imgSize;
-    bool sizeOk = true;
-    try {
-        if (!fs["K"].empty())
-            fs["K"] >> K;
-        if (!fs["kc"].empty())
-            fs["kc"] >> kc;
-        if (!fs["imgSize"].empty())
-            fs["imgSize"] >> size;
-    } catch (const cv::Exception& e) {
-        problem = QString::fromStdString(e.err);
-        sizeOk = false;
-    }
+    const cv::Mat& K = file.K;
+    const cv::Mat& kc = file.distortion;
+    const cv::Size size = file.hasImageSize ? file.imageSize : o->imgSize;
     // Values that would leave the object unusable are refused as a whole.
-    if (problem.isEmpty() && !K.empty() && !usableCameraMatrix(K))
-        problem = QStringLiteral("\"K\" is not a finite 3 x 3 matrix");
-    if (problem.isEmpty() && !kc.empty() && (kc.channels() != 1 || (kc.rows != 1 && kc.cols != 1) || !cv::checkRange(kc)))
-        problem = QStringLiteral("\"kc\" is not a finite row of coefficients");
-    if (problem.isEmpty() && (!sizeOk || size.width < 0 || size.height < 0))
-        problem = QStringLiteral("\"imgSize\" is not an image size");
-    if (!problem.isEmpty()) {
+    if (!file.ok) {
         vantiro::dialogs::critical(this, QStringLiteral("Error"),
-                                   QStringLiteral("Can't read the intrinsics in %1: %2").arg(path, problem));
+                                   QStringLiteral("Can't read the intrinsics in %1: %2").arg(path, file.error));
         return;
     }
     if (!K.empty())

@@ -210,3 +210,29 @@ TEST(ProjectFile, FailedSaveLeavesTheExistingProjectUntouched)
 
     EXPECT_THROW(writeProjectFile(pathIn(dir, "missing/dir/p.yml"), threeObjects(), 0, "x"), cv::Exception);
 }
+
+// Names that look like YAML structure are written as strings and reopen, from YAML and JSON.
+TEST(ProjectFile, AnyNameReopens)
+{
+    QTemporaryDir dir;
+    const QString path = pathIn(dir, "n.project.yml");
+    auto objects = threeObjects();
+    const QStringList names = {"[Cam", "{P}", "]", "a: b #c", "\"q\"", "'", "- x", "123", "Kamera ä"};
+    objects.resize(size_t(names.size()));
+    for (qsizetype i = 0; i < names.size(); ++i)
+        objects[size_t(i)].name = names[i];
+    writeProjectFile(path, objects, 3, "x");
+    for (const QString& file : {path, projectJsonTwin(path)}) {
+        const ProjectReadResult r = readProjectFile(file);
+        ASSERT_EQ(r.status, ProjectReadResult::Status::Ok) << file.toStdString() << r.message.toStdString();
+        EXPECT_EQ(r.world, 3);
+        ASSERT_EQ(r.objects.size(), size_t(names.size()));
+        for (qsizetype i = 0; i < names.size(); ++i)
+            EXPECT_EQ(r.objects[size_t(i)].name, names[i]);
+    }
+    // Malformed text is refused with the parser's reason, never thrown.
+    writeText(path, "%YAML:1.0\nSensors: [ a\n");
+    const ProjectReadResult bad = readProjectFile(path);
+    EXPECT_EQ(bad.status, ProjectReadResult::Status::Malformed);
+    EXPECT_TRUE(bad.message.startsWith("Couldn't open project file: " + path + "\n")) << bad.message.toStdString();
+}

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -197,6 +198,23 @@ TEST(StereoWorkflow, RenderedPairsAreDetectedCalibratedLoggedReusedAndWritten)
     StereoResult none;
     EXPECT_FALSE(writeStereoResultFiles(none, dir.path(), "A", "B", &error));
     EXPECT_FALSE(QFileInfo::exists(dir.path() + "/Same.intrinsics.yml") || QFileInfo::exists(dir.path() + "/A.intrinsics.yml"));
+    // The four files are one set: when the last cannot be written, the earlier results stay as
+    // they were and no new file appears.
+    QTemporaryDir set;
+    for (const char* name : {"/Left.intrinsics.yml", "/Right.intrinsics.yml"}) {
+        QFile old(set.path() + name);
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly) && old.write("old") == 3);
+    }
+    ASSERT_TRUE(QDir(set.path()).mkdir("Left.project.json"));
+    EXPECT_FALSE(writeStereoResultFiles(r, set.path(), "Left", "Right", &error));
+    EXPECT_TRUE(error.startsWith("cannot write " + set.path() + "/Left.project.json")) << error.toStdString();
+    for (const char* name : {"/Left.intrinsics.yml", "/Right.intrinsics.yml"}) {
+        QFile old(set.path() + name);
+        ASSERT_TRUE(old.open(QIODevice::ReadOnly));
+        EXPECT_EQ(old.readAll(), "old") << name;
+    }
+    EXPECT_EQ(QDir(set.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList({"Left.intrinsics.yml", "Left.project.json", "Right.intrinsics.yml"}));
 
     // A second run reuses the corners. Pair 3 keeps only five common corners (as if outliers had
     // been removed): it is left out and unchecked. The primary without radial distortion keeps
