@@ -140,12 +140,12 @@ TEST(HostileFiles, ArgumentsThatWouldWriteElsewhereOrDescribeNoBoard)
         .replace("radioButton_TargetChArUco=false", "radioButton_TargetChArUco=true");
     QString text = QString::fromUtf8(ini);
     text.replace(QRegularExpression("doubleSpinBox_ArUcoMarkerSize=[0-9.]+"), "doubleSpinBox_ArUcoMarkerSize=100");
-    text.replace(QRegularExpression("doubleSpinBox_ChArUcoSquareSize=[0-9.]+"), "doubleSpinBox_ChArUcoSquareSize=100.5");
+    text.replace(QRegularExpression("doubleSpinBox_ChArUcoSquareSize=[0-9.]+"), "doubleSpinBox_ChArUcoSquareSize=100");
     writeText(work.filePath("MainWindowSettings.ini"), text.toUtf8());
     const TargetSettingsFileResult s = readTargetSettingsFile(work.filePath("MainWindowSettings.ini"));
     EXPECT_FALSE(s.ok);
     EXPECT_TRUE(s.error.endsWith("key \"MainWindowSettings/doubleSpinBox_ArUcoMarkerSize\" (100 mm) must be smaller "
-                                 "than key \"MainWindowSettings/doubleSpinBox_ChArUcoSquareSize\" (100.5 mm)"))
+                                 "than key \"MainWindowSettings/doubleSpinBox_ChArUcoSquareSize\" (100 mm)"))
         << s.error.toStdString();
 }
 
