@@ -91,7 +91,7 @@ cmd_fuzz() {
   local failed=()
   local harness name
   for harness in "$dir"/fuzz/fuzz_*; do
-    [ -x "$harness" ] || continue
+    [ -f "$harness" ] && [ -x "$harness" ] || continue
     name="$(basename "$harness")"
     name="${name#fuzz_}"
     mkdir -p "$dir/corpus/$name" "$ROOT/fuzz/corpus/$name"
@@ -102,7 +102,7 @@ cmd_fuzz() {
       failed+=("$name")
       tail -n 40 "$dir/$name.log"
     fi
-    grep -E '^stat::number_of_executed_units|^Done' "$dir/$name.log" | tr '\n' ' '
+    grep -E '^stat::number_of_executed_units|^Done' "$dir/$name.log" | tr '\n' ' ' || true
     echo
   done
   if [ ${#failed[@]} -gt 0 ]; then

@@ -451,8 +451,9 @@ StorageOpenResult openStorageFile(const QString& path, cv::FileStorage& fs)
         result.error = file.errorString();
         return result;
     }
-    // One byte more than allowed tells a file that grew since the check.
-    const QByteArray text = file.read(kMaxStorageFileBytes + 1);
+    // One byte more than the size seen tells a file that grew since (the text is checked again);
+    // read() allocates what it is asked for.
+    const QByteArray text = file.read(info.size() + 1);
     if (file.error() != QFileDevice::NoError) {
         result.status = StorageStatus::Unreadable;
         result.error = file.errorString();
