@@ -4,7 +4,9 @@
 #include <QFileInfo>
 #include <QTemporaryFile>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <unistd.h>
 
 namespace vantiro {
@@ -47,10 +49,6 @@ bool writeFileSet(const std::vector<PendingFile>& files, QString* error)
     };
     for (const PendingFile& f : files) {
         const QFileInfo info(f.path);
-        if (info.isDir()) {
-            removeTemporaries();
-            return fail(QStringLiteral("cannot write %1: it is a folder").arg(f.path));
-        }
         QTemporaryFile file(info.absolutePath() + QStringLiteral("/.") + info.fileName() + QStringLiteral(".XXXXXX"));
         file.setAutoRemove(false);
         if (!file.open()) {
@@ -83,13 +81,16 @@ bool writeFileSet(const std::vector<PendingFile>& files, QString* error)
                                 ::link(QFile::encodeName(target).constData(),
                                        QFile::encodeName(backups[replaced]).constData()) == 0;
             if (!linked) {
+                if (!backups[replaced].isEmpty())
+                    QFile::remove(backups[replaced]);
                 backups[replaced].clear();
-                why = QStringLiteral("cannot keep the old %1 while replacing it").arg(target);
+                why = QFileInfo(target).isDir() ? QStringLiteral("cannot replace %1: it is a folder").arg(target)
+                                                : QStringLiteral("cannot keep the old %1 while replacing it").arg(target);
                 break;
             }
         }
         if (!renameOver(temporaries[replaced], target)) {
-            why = QStringLiteral("cannot replace %1").arg(target);
+            why = QStringLiteral("cannot replace %1: %2").arg(target, QString::fromLocal8Bit(std::strerror(errno)));
             if (!backups[replaced].isEmpty())
                 QFile::remove(backups[replaced]);
             backups[replaced].clear();

@@ -97,8 +97,6 @@ CornerFile readCornerFile(const QString& path)
             return invalid(QStringLiteral("\"corners\" has %1 points but \"obj\" has %2")
                                .arg(corners->rows)
                                .arg(obj->rows));
-        if (corners->rows > kMaxCornersPerView)
-            return invalid(QStringLiteral("%1 points; at most %2 are read").arg(corners->rows).arg(kMaxCornersPerView));
         for (int r = 0; r < corners->rows; ++r) {
             result.imagePoints.emplace_back(float(corners->at<double>(r, 0)), float(corners->at<double>(r, 1)));
             result.objectPoints.emplace_back(float(obj->at<double>(r, 0)), float(obj->at<double>(r, 1)),

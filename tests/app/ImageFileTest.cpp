@@ -49,10 +49,10 @@ TEST(ImageFile, HeadersGiveTheSizeOfEveryFormat)
     cv::Mat image(23, 37, CV_8UC3, cv::Scalar(10, 200, 90));
     cv::circle(image, {18, 11}, 6, cv::Scalar(255, 0, 0), -1);
     cv::Mat wide(1, 3000, CV_16UC1, cv::Scalar(40000));
-    for (const QString& ext : {".png", ".jpg", ".tiff", ".bmp"}) {
+    for (const char* ext : {".png", ".jpg", ".tiff", ".bmp"}) {
         const ImageHeader h = probeImageHeader(encoded(ext, image));
-        ASSERT_TRUE(h.ok()) << ext.toStdString() << ": " << h.error.toStdString();
-        EXPECT_EQ(h.size, cv::Size(37, 23)) << ext.toStdString();
+        ASSERT_TRUE(h.ok()) << ext << ": " << h.error.toStdString();
+        EXPECT_EQ(h.size, cv::Size(37, 23)) << ext;
     }
     EXPECT_EQ(probeImageHeader(encoded(".png", wide)).size, cv::Size(3000, 1));
     EXPECT_EQ(probeImageHeader(encoded(".tiff", wide)).size, cv::Size(3000, 1));
@@ -140,13 +140,13 @@ TEST(FileSet, AllFilesOrNone)
     EXPECT_EQ(readAll(b), "new b");
     EXPECT_TRUE(QFile::permissions(b) & QFileDevice::ReadOther) << "an ordinary file, not a private temporary";
 
-    // The third target cannot be written: the first two keep their content, nothing is left over.
+    // The third target cannot be written (no folder for it) or not replaced (a folder is in its
+    // place): the first two keep their content, nothing is left over.
     QString error;
-    for (const QString& blocked : {dir.filePath("c.yml"), dir.filePath("no/such/folder/c.yml")}) {
-        if (blocked == c)
-            ASSERT_TRUE(QDir(dir.path()).mkdir("c.yml"));
+    ASSERT_TRUE(QDir(dir.path()).mkdir("c.yml"));
+    for (const QString& blocked : {dir.filePath("no/such/folder/c.yml"), c}) {
         EXPECT_FALSE(writeFileSet({{a, "newer a"}, {b, "newer b"}, {blocked, "c"}}, &error));
-        EXPECT_TRUE(error.startsWith("cannot write " + blocked)) << error.toStdString();
+        EXPECT_TRUE(error.startsWith((blocked == c ? "cannot replace " : "cannot write ") + blocked)) << error.toStdString();
         EXPECT_EQ(readAll(a), "new a");
         EXPECT_EQ(readAll(b), "new b");
         EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),

@@ -192,7 +192,7 @@ TEST(HostileFiles, WriteErrorsLeaveNoPartialOutput)
     ASSERT_TRUE(QDir().mkpath(folder + "/17.png")); // a folder where image 17 goes
     CliRun r = run({"patterns", "--projector", "40x20", "--workdir", work.path()});
     EXPECT_EQ(r.code, 1);
-    EXPECT_TRUE(r.err.contains("cannot write " + folder + "/17.png: it is a folder; nothing was written")) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("cannot replace " + folder + "/17.png: it is a folder; nothing was written")) << r.err.toStdString();
     EXPECT_EQ(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList({"17.png"}));
 
     const QStringList views = QDir(dataSet() + "/intrinsic").entryList({"view_*.png"}, QDir::Files, QDir::Name);
@@ -202,6 +202,6 @@ TEST(HostileFiles, WriteErrorsLeaveNoPartialOutput)
     ASSERT_TRUE(QDir().mkpath(blocked));
     r = run({"detect", "--target", kTarget, "--write-corners", work.filePath("view_*.png")});
     EXPECT_EQ(r.code, 1);
-    EXPECT_TRUE(r.err.contains("cannot write " + blocked + ": it is a folder; nothing was written")) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("cannot replace " + blocked + ": it is a folder; nothing was written")) << r.err.toStdString();
     EXPECT_TRUE(QDir(work.path()).entryList({"*.yml"}, QDir::Files | QDir::Hidden).isEmpty());
 }

@@ -76,7 +76,7 @@ TEST(CornerFile, DegenerateOverflowingAndHugeListsAreRefused)
              writeCornerFile(dir.path() + "/many.yml", c, o);
              return readCornerFile(dir.path() + "/many.yml");
          }(),
-         "20001 points; at most 20000 are read"},
+         "20001 corners; at most 20000 are read"},
     };
     for (const auto& c : cases)
         EXPECT_TRUE(c.file.status == CornerFileStatus::Invalid && c.file.error == c.error && c.file.imagePoints.empty())

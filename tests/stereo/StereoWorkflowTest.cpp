@@ -207,7 +207,7 @@ TEST(StereoWorkflow, RenderedPairsAreDetectedCalibratedLoggedReusedAndWritten)
     }
     ASSERT_TRUE(QDir(set.path()).mkdir("Left.project.json"));
     EXPECT_FALSE(writeStereoResultFiles(r, set.path(), "Left", "Right", &error));
-    EXPECT_TRUE(error.startsWith("cannot write " + set.path() + "/Left.project.json")) << error.toStdString();
+    EXPECT_TRUE(error.startsWith("cannot replace " + set.path() + "/Left.project.json")) << error.toStdString();
     for (const char* name : {"/Left.intrinsics.yml", "/Right.intrinsics.yml"}) {
         QFile old(set.path() + name);
         ASSERT_TRUE(old.open(QIODevice::ReadOnly));
