@@ -478,18 +478,12 @@ void run(StereoState& state, const StereoRequest& request, const StereoHooks& ho
     }
 
     // Non-finite or absurd values never reach the objects, the files or the next run's guess.
-    QString unusable;
-    for (int k = 0; k < 2 && unusable.isEmpty(); ++k)
-        unusable = intrinsic::intrinsicResultProblem(calib.m_cameraMatrix[k], calib.m_distCoeffs[k], calib.m_rms,
-                                                     imageSize[k]);
-    if (unusable.isEmpty()) {
-        cv::Mat R;
-        calib.GetRotationMatrix(R);
-        if (!validExtrinsicGuess(R, calib.m_T))
-            unusable = QStringLiteral("the relative pose is not a rotation and a finite translation");
-        else if (!cv::checkRange(calib.m_perViewErrors) || !cv::checkRange(calib.m_F) || !cv::checkRange(calib.m_E))
-            unusable = QStringLiteral("an error or the epipolar geometry is not finite");
-    }
+    cv::Mat rotation;
+    calib.GetRotationMatrix(rotation);
+    const QString unusable = stereoResultProblem({calib.m_cameraMatrix[0], calib.m_cameraMatrix[1]},
+                                                 {calib.m_distCoeffs[0], calib.m_distCoeffs[1]}, calib.m_rms,
+                                                 {imageSize[0], imageSize[1]}, rotation, calib.m_T,
+                                                 calib.m_perViewErrors, calib.m_E, calib.m_F);
     if (!unusable.isEmpty()) {
         log.append(QStringLiteral("Error: The calibration gave an unusable result (%1); nothing was stored or written. "
                                   "Aborting.\n\n")
@@ -595,6 +589,22 @@ void eraseIndices(std::vector<T>& list, const std::vector<size_t>& descending)
 }
 
 } // namespace
+
+QString stereoResultProblem(const std::array<cv::Mat, 2>& K, const std::array<cv::Mat, 2>& distortion, double rms,
+                            const std::array<cv::Size, 2>& imageSize, const cv::Mat& R, const cv::Mat& T,
+                            const cv::Mat& perViewErrors, const cv::Mat& E, const cv::Mat& F)
+{
+    for (int k = 0; k < 2; ++k) {
+        const QString problem = intrinsic::intrinsicResultProblem(K[size_t(k)], distortion[size_t(k)], rms, imageSize[size_t(k)]);
+        if (!problem.isEmpty())
+            return QStringLiteral("%1: %2").arg(k == 0 ? QStringLiteral("primary") : QStringLiteral("secondary"), problem);
+    }
+    if (!validExtrinsicGuess(R, T))
+        return QStringLiteral("the relative pose is not a rotation and a finite translation");
+    if (!cv::checkRange(perViewErrors) || !cv::checkRange(E) || !cv::checkRange(F))
+        return QStringLiteral("an error or the epipolar geometry is not finite");
+    return QString();
+}
 
 bool analyseStereoErrors(StereoState& state, const StereoResult& result, const StereoOptions& options, bool remove,
                          LogSink& log)

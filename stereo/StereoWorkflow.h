@@ -199,6 +199,12 @@ int pairCornersByPosition(const std::vector<cv::Point3f>& fileObject, const std:
 bool analyseStereoErrors(StereoState& state, const StereoResult& result, const StereoOptions& options, bool remove,
                          LogSink& log);
 
+// Why a run's result must not be used, or empty: each sensor's intrinsics as
+// intrinsic::intrinsicResultProblem sees them, R a rotation, T and the errors, E and F finite.
+QString stereoResultProblem(const std::array<cv::Mat, 2>& K, const std::array<cv::Mat, 2>& distortion, double rms,
+                            const std::array<cv::Size, 2>& imageSize, const cv::Mat& R, const cv::Mat& T,
+                            const cv::Mat& perViewErrors, const cv::Mat& E, const cv::Mat& F);
+
 // The results as files of the working directory: "<primary>.intrinsics.yml",
 // "<secondary>.intrinsics.yml" and the project "<primary>.project.yml" (with its JSON twin) holding
 // both objects with the primary as the world. The four files are replaced as one set: all of them

@@ -132,6 +132,19 @@ TEST(HostileFiles, ArgumentsThatWouldWriteElsewhereOrDescribeNoBoard)
     }
     EXPECT_TRUE(QDir(work.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty());
 
+    // An extrinsic guess whose pose is scaled is no rotation to start from.
+    QTemporaryDir projects;
+    std::vector<ProjectObject> objects(2);
+    objects[0].name = "Cam0";
+    objects[1].name = "Cam1";
+    objects[1].R = cv::Matx33d::eye() * 2.0;
+    const QString project = projects.filePath("Cam0.project.yml");
+    writeProjectFile(project, objects, 0, "x");
+    const CliRun guess = run({"stereo", "--target", kTarget, "--workdir", work.path(), "--primary-images", image,
+                              "--secondary-images", image, "--extrinsic-guess", project});
+    EXPECT_EQ(guess.code, 2);
+    EXPECT_EQ(guess.err, "vantiro-cli stereo: project file " + project + ": the pose of Cam0 or Cam1 is not a rotation\n");
+
     // A settings file whose marker is as large as its square.
     QFile in(dataSet() + "/MainWindowSettings.ini");
     ASSERT_TRUE(in.open(QIODevice::ReadOnly));

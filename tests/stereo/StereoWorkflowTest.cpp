@@ -12,6 +12,7 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include "app/ProjectFile.h"
+#include "sensors/Pose.h"
 #include "intrinsic/IntrinsicFiles.h"
 #include "synth/Renderer.h"
 
@@ -419,4 +420,46 @@ TEST(StereoWorkflow, CornersPairByIdOrByTargetPosition)
     EXPECT_EQ(p2, (std::vector<cv::Point2f>{{100, 5}, {102, 5}}));
     EXPECT_EQ(pairCornersByPosition(fileObject, fileImage, left, true, object, p1, p2), 2);
     EXPECT_EQ(p1, (std::vector<cv::Point2f>{{100, 5}, {102, 5}}));
+}
+
+// A guess that is not a rotation is not used; results that are not finite or plausible are named.
+TEST(StereoWorkflow, BadGuessesAndUnusableResults)
+{
+    const CornerFileSet set(4);
+    StereoState state = set.state();
+    state.R = 2.0 * cv::Mat::eye(3, 3, CV_64F);
+    state.T = (cv::Mat_<double>(3, 1) << -100, 0, 0);
+    RecordingLogSink log;
+    StereoResult r = calibrateStereo(state, request(), {}, log);
+    ASSERT_EQ(r.status, StereoStatus::Calibrated) << log.text().toStdString();
+    EXPECT_EQ(inColour(log, logcolor::Orange),
+              "Warning: The extrinsic guess is not a rotation and a finite translation; it is not used.\n\n");
+    EXPECT_TRUE(isRotation(cv::Matx33d(state.R)));
+
+    const std::array<cv::Mat, 2> K = {r.K[0], r.K[1]}, d = {r.distortion[0], r.distortion[1]};
+    const std::array<cv::Size, 2> sizes = {r.imageSize[0], r.imageSize[1]};
+    EXPECT_EQ(stereoResultProblem(K, d, r.rms, sizes, r.R, r.T, r.perViewErrors, r.E, r.F), "");
+    cv::Mat nanK = K[1].clone(), nanT = r.T.clone(), nanF = r.F.clone(), nanErrors = r.perViewErrors.clone();
+    nanK.at<double>(1, 1) = NAN;
+    nanT.at<double>(2) = INFINITY;
+    nanF.at<double>(0, 1) = NAN;
+    nanErrors.at<double>(1, 0) = NAN;
+    const cv::Mat scaled = r.R * 1.01;
+    EXPECT_EQ(stereoResultProblem({K[0], nanK}, d, r.rms, sizes, r.R, r.T, r.perViewErrors, r.E, r.F),
+              "secondary: the camera matrix holds a value that is not a finite number");
+    EXPECT_EQ(stereoResultProblem(K, d, NAN, sizes, r.R, r.T, r.perViewErrors, r.E, r.F), "primary: the RMS error is nan");
+    for (const auto& [R, T] : {std::pair{scaled, r.T}, std::pair{r.R, nanT}})
+        EXPECT_EQ(stereoResultProblem(K, d, r.rms, sizes, R, T, r.perViewErrors, r.E, r.F),
+                  "the relative pose is not a rotation and a finite translation");
+    EXPECT_EQ(stereoResultProblem(K, d, r.rms, sizes, r.R, r.T, nanErrors, r.E, r.F),
+              "an error or the epipolar geometry is not finite");
+    EXPECT_EQ(stereoResultProblem(K, d, r.rms, sizes, r.R, r.T, r.perViewErrors, r.E, nanF),
+              "an error or the epipolar geometry is not finite");
+    // A result that never came does not become files.
+    StereoResult none;
+    none.status = StereoStatus::InvalidResult;
+    QTemporaryDir dir;
+    QString error;
+    EXPECT_FALSE(writeStereoResultFiles(none, dir.path(), "Left", "Right", &error));
+    EXPECT_TRUE(QDir(dir.path()).isEmpty());
 }
