@@ -325,6 +325,20 @@ void writeFilesAtomically(const std::vector<std::pair<QString, QByteArray>>& fil
         throw RunError(error + QStringLiteral("; nothing was written"));
 }
 
+void writeFilesIntoFolder(const QString& folder, const std::vector<std::pair<QString, QByteArray>>& files)
+{
+    const bool created = !QFileInfo::exists(folder);
+    if (!QDir().mkpath(folder) || !QFileInfo(folder).isWritable())
+        throw RunError(QStringLiteral("cannot create the folder %1").arg(folder));
+    try {
+        writeFilesAtomically(files);
+    } catch (const RunError&) {
+        if (created)
+            QDir().rmdir(folder);
+        throw;
+    }
+}
+
 QByteArray encodeImage(const QString& path, const cv::Mat& image)
 {
     const QString suffix = QFileInfo(path).suffix();

@@ -93,6 +93,9 @@ ModelOptions modelOptionsFrom(const ArgParser& parser, const QStringList& prefix
 
 // Files that belong together: all written or none (see vantiro::writeFileSet). Throws RunError.
 void writeFilesAtomically(const std::vector<std::pair<QString, QByteArray>>& files);
+// The same into folder, which is created when missing and removed again when nothing could be
+// written into it.
+void writeFilesIntoFolder(const QString& folder, const std::vector<std::pair<QString, QByteArray>>& files);
 // An image encoded by the extension of path (16-bit PNG and float TIFF included). Throws RunError.
 QByteArray encodeImage(const QString& path, const cv::Mat& image);
 // A YAML or JSON text built in memory by fill (format by the extension of path). Throws RunError.

@@ -129,9 +129,6 @@ int runDecode(const QStringList& arguments, Console& console)
             decoded += !std::isnan(v[0]) && !std::isnan(v[1]);
         }
 
-    const bool created = !QFileInfo::exists(output);
-    if (!QDir().mkpath(output))
-        throw RunError(QStringLiteral("cannot create the folder %1").arg(output));
     const QString ext = asFloat ? QStringLiteral("tiff") : QStringLiteral("png");
     QStringList files;
     std::vector<std::pair<QString, QByteArray>> encoded;
@@ -150,13 +147,7 @@ int runDecode(const QStringList& arguments, Console& console)
         encoded.push_back({path, encodeImage(path, image)});
         files << path;
     }
-    try {
-        writeFilesAtomically(encoded);
-    } catch (const RunError&) {
-        if (created)
-            QDir().rmdir(output);
-        throw;
-    }
+    writeFilesIntoFolder(output, encoded);
     const long total = long(pattern.total());
     console.print(QStringLiteral("Decoded %1 of %2 camera pixels (%3 %)\nSaved to:\n%4\n\n")
                       .arg(decoded)

@@ -54,16 +54,7 @@ int runPatterns(const QStringList& arguments, Console& console)
         files.push_back({path, encodeImage(path, image)});
         ++written;
     }
-    const bool created = !QFileInfo::exists(folder);
-    if (!QDir().mkpath(folder) || !QFileInfo(folder).isWritable())
-        throw RunError(QStringLiteral("cannot create the folder %1").arg(folder));
-    try {
-        writeFilesAtomically(files);
-    } catch (const RunError&) {
-        if (created)
-            QDir().rmdir(folder);
-        throw;
-    }
+    writeFilesIntoFolder(folder, files);
     console.print(QStringLiteral("Saved %1 Gray-Code images to:\n%2\n\n").arg(written).arg(folder));
     return ExitOk;
 }

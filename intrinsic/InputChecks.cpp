@@ -107,4 +107,12 @@ QString intrinsicResultProblem(const cv::Mat& K, const cv::Mat& distortion, doub
     return QString();
 }
 
+void logUnusableResult(LogSink& log, const QString& problem)
+{
+    log.append(QStringLiteral("Error: The calibration gave an unusable result (%1); nothing was stored or written. "
+                              "Aborting.\n\n")
+                   .arg(problem),
+               logcolor::Red);
+}
+
 } // namespace vantiro::intrinsic

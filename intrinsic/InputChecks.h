@@ -9,6 +9,8 @@
 
 #include <vector>
 
+#include "app/LogSink.h"
+
 namespace vantiro::intrinsic {
 
 // Corners per view: a 200 x 100 board has 19701; calibration memory grows with the count.
@@ -31,5 +33,8 @@ QString cornerListProblem(const std::vector<cv::Point2f>& imagePoints, const std
 // lengths below 1000 image widths and the principal point within 10 image sizes of the image,
 // finite distortion and a finite, non-negative RMS.
 QString intrinsicResultProblem(const cv::Mat& K, const cv::Mat& distortion, double rms, cv::Size imageSize);
+
+// The red line that ends a run whose result is refused for problem.
+void logUnusableResult(LogSink& log, const QString& problem);
 
 } // namespace vantiro::intrinsic

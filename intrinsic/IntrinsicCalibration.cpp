@@ -321,10 +321,7 @@ void run(IntrinsicState& state, const CalibrationRequest& request, const Calibra
     if (unusable.isEmpty() && !cv::checkRange(perViewErrors))
         unusable = QStringLiteral("a view's error is not a finite number");
     if (!unusable.isEmpty()) {
-        log.append(QStringLiteral("Error: The calibration gave an unusable result (%1); nothing was stored or written. "
-                                  "Aborting.\n\n")
-                       .arg(unusable),
-                   logcolor::Red);
+        logUnusableResult(log, unusable);
         result.status = CalibrationStatus::InvalidResult;
         return;
     }

@@ -485,10 +485,7 @@ void run(StereoState& state, const StereoRequest& request, const StereoHooks& ho
                                                  {imageSize[0], imageSize[1]}, rotation, calib.m_T,
                                                  calib.m_perViewErrors, calib.m_E, calib.m_F);
     if (!unusable.isEmpty()) {
-        log.append(QStringLiteral("Error: The calibration gave an unusable result (%1); nothing was stored or written. "
-                                  "Aborting.\n\n")
-                       .arg(unusable),
-                   logcolor::Red);
+        intrinsic::logUnusableResult(log, unusable);
         result.status = StereoStatus::InvalidResult;
         return;
     }

@@ -10,6 +10,7 @@
 
 #include "app/FileSet.h"
 #include "app/ImageFile.h"
+#include "support/TestSupport.h"
 
 using namespace vantiro;
 
@@ -32,13 +33,6 @@ QByteArray readAll(const QString& path)
 {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
-void writeAll(const QString& path, const QByteArray& data)
-{
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(data);
 }
 
 } // namespace
@@ -76,7 +70,7 @@ TEST(ImageFile, AbsurdAndBrokenHeadersAreRefused)
     put(png, 16, 20000, 4, true);
     put(png, 20, 20000, 4, true);
     const QString bomb = dir.filePath("bomb.png");
-    writeAll(bomb, png);
+    vantiro::test::writeFile(bomb, png);
     QElapsedTimer clock;
     clock.start();
     QString why;
@@ -122,10 +116,10 @@ TEST(ImageFile, AbsurdAndBrokenHeadersAreRefused)
     // A header that is fine but pixels that are not: refused by the decoder, no exception.
     QByteArray cut = encoded(".png", small);
     cut.truncate(40);
-    writeAll(dir.filePath("cut.png"), cut);
+    vantiro::test::writeFile(dir.filePath("cut.png"), cut);
     EXPECT_TRUE(readImageChecked(dir.filePath("cut.png"), cv::IMREAD_COLOR, &why).empty());
     EXPECT_EQ(why, "cannot be decoded");
-    writeAll(dir.filePath("fine.png"), encoded(".png", small));
+    vantiro::test::writeFile(dir.filePath("fine.png"), encoded(".png", small));
     EXPECT_EQ(readImageChecked(dir.filePath("fine.png"), cv::IMREAD_GRAYSCALE).size(), cv::Size(8, 8));
 }
 
@@ -134,7 +128,7 @@ TEST(FileSet, AllFilesOrNone)
 {
     QTemporaryDir dir;
     const QString a = dir.filePath("a.yml"), b = dir.filePath("b.yml"), c = dir.filePath("c.yml");
-    writeAll(a, "old a");
+    vantiro::test::writeFile(a, "old a");
     ASSERT_TRUE(writeFileSet({{a, "new a"}, {b, "new b"}}));
     EXPECT_EQ(readAll(a), "new a");
     EXPECT_EQ(readAll(b), "new b");

@@ -14,6 +14,7 @@
 #include "CliTestSupport.h"
 #include "app/ProjectFile.h"
 #include "intrinsic/IntrinsicFiles.h"
+#include "support/TestSupport.h"
 #include "targets/TargetSettingsFile.h"
 
 using namespace cli_test;
@@ -31,13 +32,6 @@ void copyTo(const QString& from, const QString& to)
 {
     QFile::remove(to);
     ASSERT_TRUE(QFile::copy(from, to)) << to.toStdString();
-}
-
-void writeText(const QString& path, const QByteArray& text)
-{
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(text);
 }
 
 } // namespace
@@ -154,7 +148,7 @@ TEST(HostileFiles, ArgumentsThatWouldWriteElsewhereOrDescribeNoBoard)
     QString text = QString::fromUtf8(ini);
     text.replace(QRegularExpression("doubleSpinBox_ArUcoMarkerSize=[0-9.]+"), "doubleSpinBox_ArUcoMarkerSize=100");
     text.replace(QRegularExpression("doubleSpinBox_ChArUcoSquareSize=[0-9.]+"), "doubleSpinBox_ChArUcoSquareSize=100");
-    writeText(work.filePath("MainWindowSettings.ini"), text.toUtf8());
+    vantiro::test::writeFile(work.filePath("MainWindowSettings.ini"), text.toUtf8());
     const TargetSettingsFileResult s = readTargetSettingsFile(work.filePath("MainWindowSettings.ini"));
     EXPECT_FALSE(s.ok);
     EXPECT_TRUE(s.error.endsWith("key \"MainWindowSettings/doubleSpinBox_ArUcoMarkerSize\" (100 mm) must be smaller "
@@ -167,13 +161,13 @@ TEST(HostileFiles, ArgumentsThatWouldWriteElsewhereOrDescribeNoBoard)
 TEST(HostileFiles, UnreadableOversizedAndMismatchedImages)
 {
     QTemporaryDir work;
-    writeText(work.filePath("text.png"), "not an image");
+    vantiro::test::writeFile(work.filePath("text.png"), "not an image");
     QFile png(dataSet() + "/intrinsic/view_00.png");
     ASSERT_TRUE(png.open(QIODevice::ReadOnly));
     QByteArray bomb = png.readAll();
     for (int at : {16, 20}) // width and height in the header: 20000 each
         bomb[at] = 0, bomb[at + 1] = 0, bomb[at + 2] = char(0x4e), bomb[at + 3] = char(0x20);
-    writeText(work.filePath("bomb.png"), bomb);
+    vantiro::test::writeFile(work.filePath("bomb.png"), bomb);
     for (const QString& name : {QStringLiteral("text.png"), QStringLiteral("bomb.png")}) {
         QElapsedTimer clock;
         clock.start();
