@@ -13,6 +13,8 @@ PACKAGES=(
   libopencv-dev libopencv-contrib-dev
   libvtk9-dev
   libgtest-dev libgmock-dev libbenchmark-dev
+  libyaml-dev
+  clang libclang-rt-14-dev
   xvfb xauth libgl1-mesa-dri
   poppler-utils librsvg2-bin
 )
@@ -111,6 +113,45 @@ cmd_sanitize() {
   [ ${#failed[@]} -eq 0 ] || { echo "sanitize: failed: ${failed[*]}"; return 1; }
 }
 
+cmd_fuzz() {
+  # Each harness of fuzz/ runs for SECONDS on its seed corpus (fuzz/corpus/<name>/) plus what earlier
+  # runs found (build-fuzz/corpus/). A crash, or an input taking over 3 s (a hang), fails the run and
+  # leaves the input in build-fuzz/findings/; it then belongs in the regression tests.
+  local seconds="${1:-60}"
+  local dir="${VANTIRO_FUZZ_DIR:-$ROOT/build-fuzz}"
+  [ -f "$dir/build.ninja" ] || cmd_deps
+  local launcher=()
+  command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+  if [ ! -f "$dir/build.ninja" ]; then
+    CC=clang CXX=clang++ cmake -S "$ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVANTIRO_FUZZ=ON \
+      "${launcher[@]}"
+  fi
+  cmake --build "$dir" -j "$JOBS" --target vantiro_fuzzers
+  mkdir -p "$dir/findings"
+  local failed=()
+  local harness name
+  for harness in "$dir"/fuzz/fuzz_*; do
+    [ -f "$harness" ] && [ -x "$harness" ] || continue
+    name="$(basename "$harness")"
+    name="${name#fuzz_}"
+    mkdir -p "$dir/corpus/$name" "$ROOT/fuzz/corpus/$name"
+    echo "fuzz: $name for ${seconds} s"
+    if ! "$harness" -max_total_time="$seconds" -timeout=3 -rss_limit_mb=4096 -max_len=65536 \
+        -artifact_prefix="$dir/findings/$name-" -print_final_stats=1 \
+        "$dir/corpus/$name" "$ROOT/fuzz/corpus/$name" > "$dir/$name.log" 2>&1; then
+      failed+=("$name")
+      tail -n 40 "$dir/$name.log"
+    fi
+    grep -E '^stat::number_of_executed_units|^Done' "$dir/$name.log" | tr '\n' ' ' || true
+    echo
+  done
+  if [ ${#failed[@]} -gt 0 ]; then
+    echo "fuzz: findings in ${failed[*]} (inputs in $dir/findings/)"
+    return 1
+  fi
+  echo "fuzz: no findings"
+}
+
 usage() {
   cat <<TXT
 usage: ./vantiro.sh <command> [args]
@@ -121,6 +162,8 @@ usage: ./vantiro.sh <command> [args]
   demo    build the command-line tool if needed and run its demo on generated data
   sanitize  build the headless tests with address and undefined-behaviour sanitizers into
           build-sanitize/ and run them; any report fails
+  fuzz    [SECONDS] build the fuzzing harnesses into build-fuzz/ (clang) and run each for
+          SECONDS (default 60) on the seed corpus in fuzz/corpus/
 TXT
 }
 
@@ -131,5 +174,6 @@ case "${1:-}" in
   test) shift; cmd_test "$@" ;;
   demo) shift; cmd_demo "$@" ;;
   sanitize) shift; cmd_sanitize "$@" ;;
+  fuzz) shift; cmd_fuzz "$@" ;;
   *) usage; [ -z "${1:-}" ] || exit 2 ;;
 esac

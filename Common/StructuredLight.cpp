@@ -1,5 +1,7 @@
 #include "Common/StructuredLight.h"
 
+#include <QFile>
+
 #include <opencv2/core/hal/intrin.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -11,6 +13,8 @@
 #include <iostream>
 #include <limits>
 #include <memory>
+
+#include "app/ImageFile.h"
 
 namespace sl {
 
@@ -522,11 +526,8 @@ bool decode_pattern(const std::vector<std::string>& images, cv::Mat& patternImag
         cv::Mat pair[2];
         cv::parallel_for_(cv::Range(0, 2), [&](const cv::Range& range) {
             for (int i = range.start; i < range.end; ++i) {
-                try {
-                    pair[i] = cv::imread(images[t + i], cv::IMREAD_GRAYSCALE);
-                } catch (const cv::Exception&) {
-                    pair[i].release(); // a corrupt file is a file that cannot be loaded
-                }
+                // A corrupt or oversized file is a file that cannot be loaded.
+                pair[i] = vantiro::readImageChecked(QFile::decodeName(images[t + i].c_str()), cv::IMREAD_GRAYSCALE);
             }
         }, 2);
         for (int i = 0; i < 2; ++i) {

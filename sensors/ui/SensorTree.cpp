@@ -7,10 +7,10 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
-#include "app/CaughtException.h"
 #include "app/Settings.h"
 #include "app/ui/Dialogs.h"
 #include "app/ui/SlotGuard.h"
+#include "intrinsic/IntrinsicFiles.h"
 #include "sensors/Pose.h"
 #include "sensors/ui/NoScrollSpinBox.h"
 
@@ -226,49 +226,18 @@ void SensorTree::loadIntrinsicsFile(int32_t id)
     if (path.isEmpty() || !QFileInfo(path).isFile())
         return;
 
-    cv::FileStorage fs;
-    QString problem;
-    QString openProblem;
-    try {
-        fs.open(path.toStdString(), cv::FileStorage::READ);
-    } catch (const cv::Exception&) {
-        // A file the library cannot parse is reported like one it cannot open.
-    } catch (...) {
-        // So is one it trips over in other ways, with the reason.
-        openProblem = QLatin1Char('\n') + vantiro::describeCurrentException().message;
-    }
-    if (!fs.isOpened()) {
-        vantiro::dialogs::critical(this, QStringLiteral("Error"),
-                                   QStringLiteral("Can't open the %1").arg(path) + openProblem);
+    const vantiro::intrinsic::IntrinsicsFileContent file = vantiro::intrinsic::readIntrinsicsFile(path);
+    if (!file.opened) {
+        vantiro::dialogs::critical(this, QStringLiteral("Error"), QStringLiteral("Can't open the %1").arg(path));
         return;
     }
-    cv::Mat K, kc;
-    cv::Size size = o->imgSize;
-    bool sizeOk = true;
-    try {
-        if (!fs["K"].empty())
-            fs["K"] >> K;
-        if (!fs["kc"].empty())
-            fs["kc"] >> kc;
-        if (!fs["imgSize"].empty())
-            fs["imgSize"] >> size;
-    } catch (const cv::Exception& e) {
-        problem = QString::fromStdString(e.err);
-        sizeOk = false;
-    } catch (...) {
-        problem = vantiro::describeCurrentException().message;
-        sizeOk = false;
-    }
+    const cv::Mat& K = file.K;
+    const cv::Mat& kc = file.distortion;
+    const cv::Size size = file.hasImageSize ? file.imageSize : o->imgSize;
     // Values that would leave the object unusable are refused as a whole.
-    if (problem.isEmpty() && !K.empty() && !usableCameraMatrix(K))
-        problem = QStringLiteral("\"K\" is not a finite 3 x 3 matrix");
-    if (problem.isEmpty() && !kc.empty() && (kc.channels() != 1 || (kc.rows != 1 && kc.cols != 1) || !cv::checkRange(kc)))
-        problem = QStringLiteral("\"kc\" is not a finite row of coefficients");
-    if (problem.isEmpty() && (!sizeOk || size.width < 0 || size.height < 0))
-        problem = QStringLiteral("\"imgSize\" is not an image size");
-    if (!problem.isEmpty()) {
+    if (!file.ok) {
         vantiro::dialogs::critical(this, QStringLiteral("Error"),
-                                   QStringLiteral("Can't read the intrinsics in %1: %2").arg(path, problem));
+                                   QStringLiteral("Can't read the intrinsics in %1: %2").arg(path, file.error));
         return;
     }
     if (!K.empty())

@@ -67,7 +67,7 @@ TEST(CliArguments, UsageErrorsAreOneLineAndWriteNothing)
         {{"detect", "--target", "chessboard:10x7:-1", image}, "square width must be from 0.001 to 999999 mm"},
         {{"detect", "--target", "chessboard:10x7:25:fast", image}, "unknown chessboard option \"fast\""},
         {{"detect", "--target", "charuco:10x9:50:60:DICT_6X6_250", image},
-         "the marker (60 mm) must not be larger than the square (50 mm)"},
+         "the marker (60 mm) must be smaller than the square (50 mm)"},
         {{"detect", "--target", "charuco:10x9:100:75:DICT_9X9_50", image}, "unknown dictionary \"DICT_9X9_50\""},
         {{"detect", "--target", "charuco:10x9:100:7.5:DICT_6X6_250", image}, "the marker size must be whole millimetres"},
         {{"detect", "--target", "radon:10x9", image}, "expected radon:XxY:SIZE"},
@@ -103,7 +103,7 @@ TEST(CliArguments, UsageErrorsAreOneLineAndWriteNothing)
         {{"synth", "--output", "out", "--secondary-camera", "f=-5"}, "--secondary-camera \"f=-5\": f must be positive"},
         {{"synth", "--output", "out", "--sets", "intrinsic,mono"}, "--sets: unknown set \"mono\""},
         {{"synth", "--output", "out", "--projector", "8x8"}, "--projector must be from 16x16 to 4096x4096"},
-        {{"synth", "--output", "out", "--target", "charuco:6x5:30:30:DICT_4X4_50"}, "this target cannot be rendered"},
+        {{"synth", "--output", "out", "--target", "charuco:20x20:30:20:DICT_4X4_50"}, "this target cannot be rendered"},
         {{"synth", "--output", bad.path(), "--sets", "intrinsic"}, "the output folder " + bad.path() + " is not empty"},
         {{"demo", "--workdir", bad.path()}, "the demo needs a fresh folder; " + bad.path() + " is not empty"},
     };
