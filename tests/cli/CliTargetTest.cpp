@@ -59,7 +59,7 @@ TEST(CliTarget, BadArgumentsAndUndetectableBoardsWriteNothing)
         {{"target", "--target", kTarget, "--output", out, "--dots", "5,4"}, 2, "chessboard with markers only"},
         {{"target", "--target", "radon:10x9:20", "--output", out, "--dots", "0,4"}, 2, "--dots must be X,Y"},
         {{"target", "--target", "charuco:10x9:25:25:DICT_6X6_250", "--output", out}, 2,
-         "The ArUco marker (25 mm) must be smaller than the square (25 mm)."},
+         "the marker (25 mm) must be smaller than the square (25 mm)"},
         {{"target", "--target", kTarget, "--output", dir.path() + "/missing/board.pdf"}, 1, "cannot write"},
         {{"target", "--target", "radon:10x9:20", "--output", out, "--dots", "1,1"}, 1, "--force writes it anyway"},
     };
