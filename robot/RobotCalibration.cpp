@@ -11,6 +11,8 @@
 #include <cmath>
 #include <exception>
 
+#include "app/FileSet.h"
+#include "app/ImageFile.h"
 #include "intrinsic/ErrorAnalysis.h"
 #include "intrinsic/IntrinsicFiles.h"
 #include "targets/TargetDetection.h"
@@ -36,17 +38,22 @@ QString resultFilePath(const QString& workingDirectory, RobotModule module)
 
 bool writeResultFile(const QString& path, const RobotResult& result, RobotModule module, QString* error)
 {
-    return intrinsic::writeYamlAtomically(
-        path,
-        [&](cv::FileStorage& fs) {
-            if (module == RobotModule::ToolFlange) {
-                fs << "RY" << cv::Mat(result.RY);
-                fs << "tY" << cv::Mat(result.tY);
-            }
-            fs << "RX" << cv::Mat(result.RX);
-            fs << "tX" << cv::Mat(result.tX);
-        },
-        error);
+    QByteArray text;
+    try {
+        cv::FileStorage fs("result.yml", cv::FileStorage::WRITE | cv::FileStorage::MEMORY | cv::FileStorage::FORMAT_YAML);
+        if (module == RobotModule::ToolFlange) {
+            fs << "RY" << cv::Mat(result.RY);
+            fs << "tY" << cv::Mat(result.tY);
+        }
+        fs << "RX" << cv::Mat(result.RX);
+        fs << "tX" << cv::Mat(result.tX);
+        text = QByteArray::fromStdString(fs.releaseAndGetString());
+    } catch (const cv::Exception& e) {
+        if (error)
+            *error = QString::fromStdString(e.what()).trimmed();
+        return false;
+    }
+    return writeFileSet({{path, text}}, error);
 }
 
 cv::Matx33d meanRotation(const std::vector<cv::Matx33d>& rotations)
@@ -281,6 +288,7 @@ std::vector<Run::Detected> Run::detect(const std::vector<int>& rows)
 {
     std::vector<Detected> found;
     std::vector<QString> sizeWarnings;
+    std::vector<QString> unreadable;
     for (int row : rows) {
         if (aborted())
             return {};
@@ -292,7 +300,11 @@ std::vector<Run::Detected> Run::detect(const std::vector<int>& rows)
                 d.objectPoints = image.objectPoints;
             }
         } else {
-            const cv::Mat grey = cv::imread(QFile::encodeName(image.path).toStdString(), cv::IMREAD_GRAYSCALE);
+            QString why;
+            const cv::Mat grey = readImageChecked(image.path, cv::IMREAD_GRAYSCALE, &why);
+            if (grey.empty())
+                unreadable.push_back(
+                    QStringLiteral("Warning: Image %1 could not be read: %2 (%3)\n").arg(row).arg(image.path, why));
             TargetCornerList corners;
             // An empty list counts as not found (a marker board without its origin marker).
             if (!grey.empty() && detectTarget(grey, m_request.target, corners) && !corners.empty()) {
@@ -323,9 +335,11 @@ std::vector<Run::Detected> Run::detect(const std::vector<int>& rows)
             drop(row);
     }
     m_log.append(QStringLiteral("\n\n"));
+    for (const QString& w : unreadable)
+        m_log.append(w, logcolor::Orange);
     for (const QString& w : sizeWarnings)
         m_log.append(w, logcolor::Orange);
-    if (!sizeWarnings.empty())
+    if (!sizeWarnings.empty() || !unreadable.empty())
         m_log.append(QStringLiteral("\n"));
     return found;
 }

@@ -30,8 +30,10 @@
 #include <cmath>
 #include <cstdio>
 
+#include "app/ImageFile.h"
 #include "app/ui/Dialogs.h"
 #include "app/ui/Log.h"
+#include "app/ui/SlotGuard.h"
 #include "intrinsic/ErrorAnalysis.h"
 #include "sensors/Pose.h"
 #include "sensors/ui/SceneProps.h"
@@ -305,14 +307,18 @@ void RobotModuleWindow::buildForm()
 
 void RobotModuleWindow::connectForm()
 {
-    connect(button_open_images, &QPushButton::clicked, this, &RobotModuleWindow::openImages);
-    connect(button_open_tcp, &QPushButton::clicked, this, &RobotModuleWindow::openTcpFiles);
+    // Files and images enter through these slots: nothing they throw may reach the event loop.
+    connect(button_open_images, &QPushButton::clicked, this, [this] { guardWithLog(text_log, [this] { openImages(); }); });
+    connect(button_open_tcp, &QPushButton::clicked, this, [this] { guardWithLog(text_log, [this] { openTcpFiles(); }); });
     connect(button_calibrate, &QPushButton::clicked, this, &RobotModuleWindow::onCalibrateClicked);
-    connect(list_images, &QListWidget::currentRowChanged, this, &RobotModuleWindow::selectRow);
-    connect(list_tcpPoses, &QListWidget::currentRowChanged, this, &RobotModuleWindow::selectRow);
+    for (QListWidget* list : {list_images, list_tcpPoses})
+        connect(list, &QListWidget::currentRowChanged, this,
+                [this](int row) { guardWithLog(text_log, [this, row] { selectRow(row); }); });
     connect(tabWidget_View, &QTabWidget::currentChanged, this, [this](int) {
         // Poses may be there before any image.
-        showRow(list_images->count() > 0 ? list_images->currentRow() : list_tcpPoses->currentRow());
+        guardWithLog(text_log, [this] {
+            showRow(list_images->count() > 0 ? list_images->currentRow() : list_tcpPoses->currentRow());
+        });
     });
     TNQ::installCheckAllMenu(list_images);
     if (radio_EP3P) // four corners leave nothing for RANSAC to choose from
@@ -410,12 +416,24 @@ void RobotModuleWindow::openTcpFiles()
 void RobotModuleWindow::onCalibrateClicked()
 {
     runOrAbort(button_calibrate, QStringLiteral("Calibrate"), [this] {
-        // Nothing may replace the lists while the run uses them.
-        button_open_images->setEnabled(false);
-        button_open_tcp->setEnabled(false);
+        // Nothing may replace the lists while the run uses them; they open again however the run ends.
+        struct ListsLocked
+        {
+            QPushButton* images;
+            QPushButton* tcp;
+            ListsLocked(QPushButton* a, QPushButton* b) : images(a), tcp(b)
+            {
+                images->setEnabled(false);
+                tcp->setEnabled(false);
+            }
+            ~ListsLocked()
+            {
+                images->setEnabled(true);
+                tcp->setEnabled(true);
+            }
+        };
+        const ListsLocked locked(button_open_images, button_open_tcp);
         calibrate();
-        button_open_images->setEnabled(true);
-        button_open_tcp->setEnabled(true);
     });
 }
 
@@ -513,7 +531,7 @@ void RobotModuleWindow::showRow(int row)
                                 ? &m_result.views[found->second]
                                 : nullptr;
     if (item && row < m_imagePaths.size() && image_label->isVisible()) {
-        const cv::Mat image = cv::imread(QFile::encodeName(m_imagePaths[row]).toStdString(), cv::IMREAD_COLOR);
+        const cv::Mat image = vantiro::readImageChecked(m_imagePaths[row], cv::IMREAD_COLOR);
         if (view) {
             image_label->clearOverlays();
             image_label->setImageWithOverlays(image, view->imagePoints, view->colours, view->projected);

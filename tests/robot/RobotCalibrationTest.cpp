@@ -279,18 +279,36 @@ TEST(RobotRun, AViewWithoutTheTargetIsDroppedAndTheOthersKeepTheirPoses)
     r.rows[2].path = blank;
     r.rows[5].imagePoints.clear(); // detected in its image
     r.rows[5].objectPoints.clear();
+    // A file that is no image: left out with the reason, the run goes on.
+    const QString broken = wd.path() + "/broken.png";
+    {
+        QFile f(broken);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("\x89PNG\r\n\x1a\nnot really");
+    }
+    r.rows[6] = RobotImage();
+    r.rows[6].path = broken;
     std::vector<TcpPose> poses = tcpPoses(views.rig);
     poses.resize(7);
     run(r, views, request(RobotModule::ToolFlange, wd.path()), poses);
     ASSERT_EQ(r.result.status, RobotStatus::Calibrated) << r.log.text().toStdString();
-    EXPECT_EQ(dropped(r.rows), std::vector<bool>({false, false, true, false, false, false, false}));
+    EXPECT_EQ(dropped(r.rows), std::vector<bool>({false, false, true, false, false, false, true}));
     EXPECT_FALSE(r.rows[2].checked);
-    EXPECT_EQ(r.log.find("2 ")->color, logcolor::Red);
-    EXPECT_TRUE(r.log.text().contains("with 6/7 image/TCP sets"));
+    std::vector<QString> rowColours;
+    for (const auto& segment : r.log.segments)
+        if (segment.text.size() == 2 && segment.text[0].isDigit() && segment.text[1] == ' ')
+            rowColours.push_back(segment.color);
+    const QString g = logcolor::Green, red = logcolor::Red;
+    EXPECT_EQ(rowColours, std::vector<QString>({g, g, red, g, g, g, red}));
+    const auto warning = r.log.find("Warning: Image 6 could not be read: " + broken + " (");
+    ASSERT_TRUE(warning) << r.log.text().toStdString();
+    EXPECT_TRUE(warning->text.endsWith(")\n"));
+    EXPECT_EQ(warning->color, logcolor::Orange);
+    EXPECT_TRUE(r.log.text().contains("with 5/7 image/TCP sets"));
     std::vector<int> used;
     for (const RobotView& v : r.result.views)
         used.push_back(v.row);
-    EXPECT_EQ(used, std::vector<int>({0, 1, 3, 4, 5, 6}));
+    EXPECT_EQ(used, std::vector<int>({0, 1, 3, 4, 5}));
     // Had the pairing slipped by one, X and Y would be far off.
     expectNear(views.rig.X, r.result.RX, r.result.tX, 0.05, 0.5, "X");
     expectNear(views.rig.Y, r.result.RY, r.result.tY, 0.05, 0.5, "Y");
