@@ -5,9 +5,11 @@
 
 #include <QTemporaryDir>
 
+#include <cfloat>
 #include <map>
 
 #include "RobotTestData.h"
+#include "app/Settings.h"
 #include "intrinsic/ErrorAnalysis.h"
 
 using namespace robot_test;
@@ -265,6 +267,26 @@ TEST(RobotRun, MetresAndMillimetresGiveTheSameMillimetres)
     const auto* rms = off.log.find(QString::number(off.result.rms3d) + " mm\n\n");
     ASSERT_TRUE(rms);
     EXPECT_EQ(rms->color, colour);
+
+    // With the dynamic colour range, the scale runs from a fifth of the best view's RMS to a fifth
+    // of the worst one's.
+    setDynamicMinMaxColorMapping(true);
+    Outcome ranged;
+    ranged.rows = imageRows(views, true, 5);
+    run(ranged, views, request(RobotModule::HandEye, wd.path()), poses);
+    setDynamicMinMaxColorMapping(false);
+    double best = DBL_MAX;
+    worst = 0.0;
+    for (const RobotView& v : ranged.result.views) {
+        best = std::min(best, v.rms3d);
+        worst = std::max(worst, v.rms3d);
+    }
+    const QString rangedColour = intrinsic::colorName(
+        intrinsic::errorColor(0.2 * ranged.result.rms3d, 0.2 * best, 0.2 * worst, true));
+    ASSERT_NE(rangedColour, intrinsic::colorName(intrinsic::errorColor(0.2 * ranged.result.rms3d, 0.2 * best, 0.2 * best, true)));
+    const auto* rangedRms = ranged.log.find(QString::number(ranged.result.rms3d) + " mm\n\n");
+    ASSERT_TRUE(rangedRms);
+    EXPECT_EQ(rangedRms->color, rangedColour);
 }
 
 TEST(RobotRun, AViewWithoutTheTargetIsDroppedAndTheOthersKeepTheirPoses)
@@ -480,13 +502,37 @@ TEST(RobotRun, EPnPChecksAndRansacDropOrTrimViews)
     EXPECT_EQ(dropped(epnp.rows), std::vector<bool>({false, false, false, true}));
     EXPECT_EQ(epnp.result.views.size(), 3u);
 
+    // The bound is five times the threshold: a threshold of e / 4.6 keeps the view.
+    Outcome lenient;
+    lenient.rows = epnp.rows;
+    lenient.rows[3].checked = true;
+    RobotRequest lenientReq = req;
+    lenientReq.options.maxReprojectionError = float(e / 4.6);
+    run(lenient, views, lenientReq, poses);
+    EXPECT_EQ(lenient.result.views.size(), 4u) << lenient.log.text().toStdString();
+    EXPECT_FALSE(lenient.log.text().contains("high reprojection error"));
+
     // The same threshold without the EPnP solver keeps the view.
     Outcome iterative;
     iterative.rows = epnp.rows;
     iterative.rows[3].checked = true;
     req.options.solver = PoseSolver::Iterative;
     run(iterative, views, req, poses);
-    EXPECT_EQ(iterative.result.views.size(), 4u);
+    ASSERT_EQ(iterative.result.views.size(), 4u);
+    // The view's labels: the smallest and largest corner error and their RMS.
+    const RobotView& shaken = iterative.result.views[3];
+    ASSERT_EQ(shaken.errors.size(), shaken.imagePoints.size());
+    double lo = DBL_MAX, hi = 0.0, squares = 0.0;
+    for (size_t k = 0; k < shaken.imagePoints.size(); ++k) {
+        const double d = cv::norm(shaken.projected[k] - shaken.imagePoints[k]);
+        lo = std::min(lo, d);
+        hi = std::max(hi, d);
+        squares += d * d;
+    }
+    EXPECT_LT(lo, hi - 1.0);
+    EXPECT_DOUBLE_EQ(shaken.minError, lo);
+    EXPECT_DOUBLE_EQ(shaken.maxError, hi);
+    EXPECT_NEAR(shaken.rms, std::sqrt(squares / double(shaken.errors.size())), 1e-9);
 
     // RANSAC: three corners far off are left out and counted; a view of nonsense has no inliers.
     for (RobotModule module : {RobotModule::HandEye, RobotModule::ToolFlange}) {
@@ -614,8 +660,15 @@ TEST(RobotConsistency, PerViewDeviationsAndTheOverallRms)
     EXPECT_FALSE(yFitsBetterTransposed(loop, X.R, X.t, Y.R, Y.t));
     EXPECT_TRUE(yFitsBetterTransposed(loop, X.R, X.t, Y.R.t(), Y.t));
 
-    // The mean of turns about one axis by -a, 0, +a is no turn.
+    // The mean of turns about one axis by -a, 0, +a is no turn; of 10 and 30 degrees, 20 degrees
+    // the same way round.
     EXPECT_LT(rotationAngle(meanRotation({views[0].tcpR, views[1].tcpR, views[2].tcpR}), cv::Matx33d::eye()), 1e-9);
+    auto turnZ = [](double degrees) {
+        cv::Matx33d R;
+        cv::Rodrigues(cv::Vec3d(0, 0, degrees * CV_PI / 180.0), R);
+        return R;
+    };
+    EXPECT_LT(rotationAngle(meanRotation({turnZ(10.0), turnZ(30.0)}), turnZ(20.0)), 1e-9);
 }
 
 TEST(RobotAccuracy, RenderedViewsTrueAndSlightlyWrongIntrinsics)
