@@ -33,6 +33,8 @@ QString failureReason(RobotStatus status)
         return QStringLiteral("interrupted; nothing was written");
     case RobotStatus::TooFewViews:
         return QStringLiteral("the target pose is known in fewer than 3 images");
+    case RobotStatus::InvalidResult:
+        return QStringLiteral("the solver gave no usable result (do the robot poses turn between images?)");
     case RobotStatus::LibraryError:
         return QStringLiteral("the calibration failed (see the log above)");
     case RobotStatus::Calibrated:

@@ -14,6 +14,7 @@
 #include "app/FileSet.h"
 #include "app/ImageFile.h"
 #include "intrinsic/ErrorAnalysis.h"
+#include "intrinsic/InputChecks.h"
 #include "intrinsic/IntrinsicFiles.h"
 #include "targets/TargetDetection.h"
 
@@ -606,6 +607,16 @@ void Run::run()
         return;
 
     solve();
+    // Views without rotation between them leave the solver nothing to work with; some of its
+    // methods answer with NaN instead of an error.
+    const bool finiteX = cv::checkRange(m_result.RX) && finite(m_result.tX);
+    if (!finiteX || (!m_handEye && !(cv::checkRange(m_result.RY) && finite(m_result.tY)))) {
+        intrinsic::logUnusableResult(m_log, finiteX ? QStringLiteral("Y is not a finite transform")
+                                                    : QStringLiteral("X is not a finite transform"));
+        m_result.calibrated = false;
+        m_result.status = RobotStatus::InvalidResult;
+        return;
+    }
     for (RobotView& v : m_result.views)
         reprojectionErrors(v);
 

@@ -140,6 +140,7 @@ enum class RobotStatus
     Aborted,
     TooFewViews,
     NoSensor, // solved, but the camera or the robot object is gone: nothing written or handed on
+    InvalidResult, // the solver gave non-finite values (views without motion): nothing written or handed on
     LibraryError,
 };
 

@@ -465,6 +465,22 @@ TEST(RobotRun, ObjectsGoneAtTheEndAbortAndLibraryErrorsWriteNothing)
     ASSERT_EQ(refused.recorder.exceptions.size(), 1);
     EXPECT_TRUE(log.contains(refused.recorder.exceptions[0]));
     EXPECT_FALSE(QFileInfo::exists(file));
+
+    // Three images at one robot pose: no motion, and Park's method answers with NaN. Nothing is
+    // written or handed on.
+    const RigViews& eye = handEyeViews();
+    Outcome still;
+    still.rows = imageRows(eye, true, 3);
+    still.rows[1] = still.rows[2] = still.rows[0];
+    std::vector<TcpPose> same(3, tcpPoses(eye.rig)[0]);
+    run(still, eye, request(RobotModule::HandEye, wd.path()), same);
+    EXPECT_EQ(still.result.status, RobotStatus::InvalidResult) << still.log.text().toStdString();
+    EXPECT_FALSE(still.result.calibrated);
+    EXPECT_TRUE(still.log.text().endsWith("coordinate sets...\n\nError: The calibration gave an unusable result (X is "
+                                          "not a finite transform); nothing was stored or written. Aborting.\n\n"))
+        << still.log.text().toStdString();
+    EXPECT_EQ(still.recorder.stores, 0);
+    EXPECT_FALSE(QFileInfo::exists(wd.path() + "/AX-XB.yml"));
 }
 
 TEST(RobotRun, EPnPChecksAndRansacDropOrTrimViews)
