@@ -307,7 +307,7 @@ bool CalibrationQuality::cornersPoor() const
         return false;
     const double worst = worstCorner();
     // An absolute floor keeps a very good calibration from being called poor for a ratio alone.
-    return !std::isfinite(worst) || worst > std::max(0.1, 3.0 * centre);
+    return !std::isfinite(worst) || worst > std::max(0.1, 5.0 * centre);
 }
 
 QString formatPixels(double value)
@@ -348,7 +348,7 @@ QString CalibrationQuality::summary() const
 void logQuality(const CalibrationQuality& quality, LogSink& log)
 {
     const bool warn = !quality.determined() || quality.cornersPoor();
-    log.append(quality.summary(), warn ? logcolor::Orange : QString());
+    log.append(quality.summary() + QStringLiteral("\n"), warn ? logcolor::Orange : QString());
 }
 
 QualityInput qualityInput(const IntrinsicState& state, const std::vector<int>& usedImages, int flags)

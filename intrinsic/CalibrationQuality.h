@@ -178,7 +178,7 @@ CalibrationQuality assessCalibration(const QualityInput& input, const QualityOpt
 std::shared_ptr<const CalibrationQuality> assessCalibration(const IntrinsicState& state,
                                                             const std::vector<int>& usedImages, int flags);
 
-// The closing log line (orange when the corners are poor or nothing could be told).
+// The closing log line and a blank one (orange when the corners are poor or nothing could be told).
 void logQuality(const CalibrationQuality& quality, LogSink& log);
 
 // Sigma as the log and the reports print it: two significant digits.

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <opencv2/calib3d.hpp>
+#include <opencv2/imgproc.hpp>
 
 #include <cmath>
 
@@ -46,6 +47,10 @@ CornerSet cornerSet(const CameraModel& camera, const std::vector<TargetPose>& po
     }
     return s;
 }
+
+// tilt x, tilt y, roll (degrees)
+const double kTilts[9][3] = {{0, 0, 0},     {30, 0, 10},    {-30, 0, -10},  {0, 30, 20},  {0, -30, -20},
+                             {20, 20, 45},  {-20, -20, 90}, {20, -20, 135}, {-20, 20, 180}};
 
 // Poses of the rendered views the other intrinsic tests calibrate from.
 std::vector<TargetPose> renderedPoses(int n)
@@ -114,6 +119,30 @@ double worstSpread(const std::vector<cv::Point2d>& points)
     return std::sqrt(values.at<double>(0));
 }
 
+// Nine views of a board covering a third of the image, all around the centre; and eighteen
+// views of a larger board pushed into every corner and edge of the image.
+std::vector<TargetPose> centralPoses()
+{
+    std::vector<TargetPose> poses;
+    const double d = distanceForCoverage(kCamera, board(), 0.35);
+    for (int i = 0; i < 9; ++i)
+        poses.push_back(viewPose(board(), d, kTilts[i][0], kTilts[i][1], kTilts[i][2]));
+    return poses;
+}
+
+std::vector<TargetPose> borderPoses()
+{
+    std::vector<TargetPose> poses;
+    const double d = distanceForCoverage(kCamera, board(), 0.45), mmPerPx = d / kCamera.K(0, 0);
+    for (int i = 0; i < 18; ++i) {
+        const double sign = i < 9 ? 1.0 : -1.0;
+        const cv::Vec3d shift((i % 3 - 1) * 215.0 * mmPerPx, (i / 3 % 3 - 1) * 165.0 * mmPerPx, 0.0);
+        poses.push_back(viewPose(board(), d, sign * kTilts[(i + 3) % 9][0], sign * kTilts[i % 9][1], kTilts[i % 9][2],
+                                 shift));
+    }
+    return poses;
+}
+
 } // namespace
 
 TEST(CalibrationQuality, PredictedUncertaintyAgreesWithTheSpreadOfRepeatedCalibrations)
@@ -162,4 +191,170 @@ TEST(CalibrationQuality, PredictedUncertaintyAgreesWithTheSpreadOfRepeatedCalibr
         EXPECT_GT(near[5].sigma, 10 * near[0].sigma) << m.name;
         EXPECT_GT(far[6].sigma, 10 * far[0].sigma) << m.name;
     }
+}
+
+
+TEST(CalibrationQuality, SmallWhereCornersWereSeenLargeWhereNotAndTheLogSaysSo)
+{
+    const int flags = CalibrationOptions().flags();
+    cv::RNG rng(3);
+    const CornerSet centralSet = cornerSet(kCamera, centralPoses());
+    const CalibrationQuality central = assessCalibration(calibrateNoisy(centralSet, 0.1, flags, rng).input);
+    ASSERT_TRUE(central.determined()) << central.problem.toStdString();
+    EXPECT_LT(central.coveredFraction, 0.15);
+    // Every map node where the board was is within a third of the centre's value; every node
+    // 100 px away from it is over fifty times the centre, or beyond where the fitted lens has an
+    // inverse at all.
+    cv::Mat away;
+    cv::distanceTransform(255 - central.covered, away, cv::DIST_L2, 3);
+    int inside = 0, outside = 0;
+    const cv::Mat& map = central.atDistance.sigma;
+    for (int r = 0; r < map.rows; ++r)
+        for (int c = 0; c < map.cols; ++c) {
+            const cv::Point2d p = central.atDistance.node(c, r);
+            const double d = away.at<float>(int(p.y * central.coverageScale), int(p.x * central.coverageScale)) /
+                             central.coverageScale;
+            const float sigma = map.at<float>(r, c);
+            if (d == 0.0) {
+                ++inside;
+                EXPECT_LT(sigma, 1.33 * central.centre) << p;
+            } else if (d > 100.0) {
+                ++outside;
+                EXPECT_FALSE(sigma <= 50 * central.centre) << p;
+            }
+        }
+    EXPECT_TRUE(inside > 200 && outside > 1000) << inside << " " << outside;
+    EXPECT_NEAR(central.atDistance.at({319.5, 239.5}), central.centre, 0.02 * central.centre) << "map and probe agree";
+    EXPECT_TRUE(std::isnan(central.worstCorner()) && central.cornersPoor());
+    EXPECT_EQ(central.summary(), "Projection uncertainty at 1 m: " + formatPixels(central.centre) +
+                                     " px at the centre, not determined at the corners. The corners are poorly "
+                                     "determined: more views with the target near the image borders would help.\n");
+
+    const CornerSet borderSet = cornerSet(kCamera, borderPoses());
+    const CalibrationQuality border = assessCalibration(calibrateNoisy(borderSet, 0.1, flags, rng).input);
+    ASSERT_TRUE(border.determined());
+    EXPECT_GT(border.coveredFraction, 0.75);
+    const double worst = border.worstCorner();
+    EXPECT_TRUE(worst > border.centre && worst < 5 * border.centre && !border.cornersPoor()) << worst;
+    const double best = *std::min_element(border.corners.begin(), border.corners.end());
+    EXPECT_EQ(border.summary(), QString("Projection uncertainty at 1 m: %1 px at the centre, %2 to %3 px at the corners.\n")
+                                    .arg(formatPixels(border.centre), formatPixels(best), formatPixels(worst)));
+    EXPECT_LT(border.centreInfinity, 2 * border.centre) << "the infinite map is filled too";
+    EXPECT_GT(border.cornersInfinity[0], border.centreInfinity);
+
+    RecordingLogSink log;
+    logQuality(central, log);
+    logQuality(border, log);
+    ASSERT_EQ(log.segments.size(), 2u);
+    EXPECT_TRUE(log.segments[0].color == logcolor::Orange && log.segments[1].color.isEmpty());
+}
+
+TEST(CalibrationQuality, FreeParametersFollowTheFlagsAndTheModel)
+{
+    using Names = QStringList;
+    const int zeroTangent = cv::CALIB_ZERO_TANGENT_DIST, fixAspect = cv::CALIB_FIX_ASPECT_RATIO;
+    const struct { int flags, coefficients; Names names; } cases[] = {
+        {fixAspect | zeroTangent, 5, {"f", "cx", "cy", "k1", "k2", "k3"}},
+        {0, 5, {"fx", "fy", "cx", "cy", "k1", "k2", "p1", "p2", "k3"}},
+        {cv::CALIB_FIX_FOCAL_LENGTH | cv::CALIB_FIX_PRINCIPAL_POINT | zeroTangent, 5, {"k1", "k2", "k3"}},
+        // Radial distortion off: k1..k3 fixed.
+        {fixAspect | zeroTangent | cv::CALIB_FIX_K1 | cv::CALIB_FIX_K2 | cv::CALIB_FIX_K3, 5, {"f", "cx", "cy"}},
+        {cv::CALIB_FIX_TANGENT_DIST | cv::CALIB_FIX_K2, 4, {"fx", "fy", "cx", "cy", "k1"}},
+        // Eight coefficients move only with the rational model.
+        {zeroTangent, 8, {"fx", "fy", "cx", "cy", "k1", "k2", "k3"}},
+        {zeroTangent | cv::CALIB_RATIONAL_MODEL | cv::CALIB_FIX_K5, 8, {"fx", "fy", "cx", "cy", "k1", "k2", "k3", "k4", "k6"}},
+        {zeroTangent | cv::CALIB_RATIONAL_MODEL, 0, {"fx", "fy", "cx", "cy"}}};
+    for (const auto& c : cases) {
+        const FreeIntrinsics free = freeIntrinsics(c.flags, c.coefficients, 1.25);
+        EXPECT_EQ(free.names, c.names) << c.flags << " " << c.names.join(",").toStdString();
+        ASSERT_EQ(free.basis.size(), cv::Size(int(c.names.size()), 4 + c.coefficients));
+        // Each parameter moves its own entry; with a fixed aspect ratio f moves fx by 1.25 and fy by 1.
+        for (int j = 0; j < free.names.size(); ++j) {
+            const QString& n = free.names[j];
+            const int row = QStringList{"fx", "fy", "cx", "cy", "k1", "k2", "p1", "p2", "k3", "k4", "k5", "k6"}.indexOf(n);
+            cv::Mat expected = cv::Mat::zeros(4 + c.coefficients, 1, CV_64F);
+            if (n == "f")
+                expected.at<double>(0) = 1.25, expected.at<double>(1) = 1.0;
+            else
+                expected.at<double>(row) = 1.0;
+            EXPECT_EQ(cv::norm(free.basis.col(j), expected, cv::NORM_INF), 0.0) << n.toStdString();
+        }
+    }
+}
+
+TEST(CalibrationQuality, CoverageAndResidualsOfEveryCorner)
+{
+    // A lens without distortion and twice the same frontal view, 21 px between corners: the
+    // covered area is the corner grid's rectangle, every 16 px cell holds at most one corner of a
+    // view, so 54 cells hold two.
+    const CameraModel ideal = CameraModel::ideal({640, 480}, 500);
+    const double d = 25.0 * 500 / 21.0;
+    const CornerSet frontal = cornerSet(ideal, {viewPose(board(), d), viewPose(board(), d)});
+    cv::RNG rng(5);
+    const CalibrationQuality covered =
+        assessCalibration(calibrateNoisy(frontal, 0.0, CalibrationOptions().flags(), rng, cv::Mat(ideal.K)).input);
+    const cv::Rect2f grid = cv::boundingRect(frontal.image[0]);
+    EXPECT_NEAR(covered.coveredFraction, grid.area() / (640.0 * 480.0), 0.01);
+    EXPECT_EQ(covered.cornerCount.size(), cv::Size(40, 30));
+    EXPECT_EQ(cv::sum(covered.cornerCount)[0], 108.0);
+    EXPECT_EQ(cv::countNonZero(covered.cornerCount == 2), 54);
+    EXPECT_EQ(covered.cornerCount.at<int>(int(frontal.image[0][0].y) / 16, int(frontal.image[0][0].x) / 16), 2);
+
+    const CornerSet set = cornerSet(kCamera, renderedPoses(3));
+    Calibration c = calibrateNoisy(set, 0.1, CalibrationOptions().flags(), rng);
+    CalibrationQuality q = assessCalibration(c.input);
+    // Per-view RMS as the library reports it; residuals are detected minus projected.
+    std::vector<cv::Mat> rvecs, tvecs;
+    cv::Mat K = c.K.clone(), dist = c.distortion.clone(), sd1, sd2, perView;
+    std::vector<std::vector<cv::Point2f>> image;
+    for (const QualityView& v : c.input.views)
+        image.push_back(v.imagePoints);
+    cv::calibrateCamera(set.object, image, kCamera.size, K, dist, rvecs, tvecs, sd1, sd2, perView,
+                        c.input.flags | cv::CALIB_USE_INTRINSIC_GUESS);
+    ASSERT_EQ(q.views.size(), 3u);
+    for (int v = 0; v < 3; ++v) {
+        EXPECT_EQ(q.views[size_t(v)].image, v);
+        EXPECT_NEAR(q.views[size_t(v)].rms, perView.at<double>(v), 1e-3 * perView.at<double>(v));
+    }
+    const cv::Point2f before = q.views[1].residuals[3];
+    c.input.views[1].imagePoints[3] += cv::Point2f(1.0f, -0.5f);
+    q = assessCalibration(c.input);
+    EXPECT_LT(cv::norm(q.views[1].residuals[3] - before - cv::Point2f(1.0f, -0.5f)), 1e-4);
+    EXPECT_EQ(q.views[1].points[3], c.input.views[1].imagePoints[3]);
+}
+
+TEST(CalibrationQuality, WhatCannotBeToldIsSaidNotGuessed)
+{
+    const CornerSet set = cornerSet(kCamera, renderedPoses(3));
+    cv::RNG rng(11);
+    Calibration c = calibrateNoisy(set, 0.1, CalibrationOptions().flags(), rng);
+
+    // Four corners of one view cannot determine six intrinsics and a pose.
+    QualityInput few = c.input;
+    few.views.resize(1);
+    few.views[0].objectPoints.resize(4);
+    few.views[0].imagePoints.resize(4);
+    // A view without corners says nothing about its pose.
+    QualityInput empty = c.input;
+    empty.views[1].objectPoints.clear();
+    empty.views[1].imagePoints.clear();
+    const struct { QualityInput input; QString problem; } cases[] = {
+        {few, "8 corner coordinates do not outnumber the 12 free parameters"},
+        {empty, "the corners do not depend on the pose of view 1"}};
+    for (const auto& k : cases) {
+        const CalibrationQuality q = assessCalibration(k.input);
+        EXPECT_EQ(q.problem, k.problem);
+        EXPECT_TRUE(q.atDistance.sigma.empty() && std::isnan(q.centre) && !q.cornersPoor());
+        EXPECT_EQ(q.summary(), "Projection uncertainty not determined: " + k.problem + ".\n");
+        EXPECT_GT(q.coveredFraction, 0.0) << "coverage and residuals are still there";
+        EXPECT_EQ(q.views.size(), k.input.views.size());
+        RecordingLogSink log;
+        logQuality(q, log);
+        EXPECT_EQ(log.segments.at(0).color, logcolor::Orange);
+    }
+    // Nothing a run hands over makes it throw: a state without a model becomes a problem.
+    IntrinsicState state;
+    state.images.resize(1);
+    const auto q = assessCalibration(state, {0}, 0);
+    EXPECT_FALSE(q->determined());
 }
