@@ -92,7 +92,7 @@ void drawBoundaries(cv::Mat& target, const cv::Mat& mask, const cv::Scalar& colo
         for (size_t i = 0; i < contour.size(); ++i) {
             const cv::Point a = contour[i], b = contour[(i + 1) % contour.size()];
             if (!(onBorder(a) && onBorder(b)))
-                cv::line(target, a, b, colour, thickness, cv::LINE_AA);
+                cv::line(target, a, b, colour, thickness, cv::LINE_8); // pixel boundaries: nothing to smooth
         }
     if (contoursOut)
         *contoursOut = std::move(contours);
@@ -220,6 +220,8 @@ cv::Mat uncertaintyPicture(const CalibrationQuality& quality, const QualityPictu
                 };
                 const cv::Point at = *std::max_element(contour.begin(), contour.end(),
                                                        [&](cv::Point a, cv::Point b) { return inset(a) < inset(b); });
+                if (inset(at) < 2) // all along the picture's edge, where no line is drawn
+                    continue;
                 label(c.map, number(level), {std::clamp(at.x - 10, 2, std::max(2, c.map.cols - 30)),
                                              std::clamp(at.y + 4, 14, std::max(14, c.map.rows - 4))},
                       kBlack, kWhite);
