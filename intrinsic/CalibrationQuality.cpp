@@ -83,6 +83,45 @@ FreeIntrinsics freeIntrinsics(int flags, int distortionCount, double aspectRatio
     return out;
 }
 
+namespace {
+
+// Inverse of a symmetric matrix scaled to a unit diagonal by scale (S M S), or empty when its
+// smallest eigenvalue is not above tolerance times reference.
+cv::Mat scaledInverse(const cv::Mat& M, const cv::Mat& scale, double tolerance, double reference = 0.0)
+{
+    const cv::Mat S = cv::Mat::diag(scale);
+    cv::Mat values, vectors;
+    cv::eigen(S * M * S, values, vectors);
+    const double largest = reference > 0.0 ? reference : values.at<double>(0);
+    if (!(values.at<double>(values.rows - 1) > tolerance * largest))
+        return cv::Mat();
+    // eigen gives S M S = V^T diag(values) V, so its inverse is V^T diag(1 / values) V.
+    cv::Mat inverseValues;
+    cv::divide(1.0, values, inverseValues);
+    return S * (vectors.t() * cv::Mat::diag(inverseValues) * vectors) * S;
+}
+
+cv::Mat inverseSqrtDiagonal(const cv::Mat& M)
+{
+    cv::Mat scale(M.rows, 1, CV_64F);
+    for (int i = 0; i < M.rows; ++i)
+        scale.at<double>(i) = 1.0 / std::sqrt(M.at<double>(i, i));
+    return scale;
+}
+
+// A diagonal entry of J^T J that is not positive: that parameter moves no corner.
+int firstDead(const cv::Mat& M)
+{
+    for (int i = 0; i < M.rows; ++i) {
+        const double d = M.at<double>(i, i);
+        if (!(d > 0.0) || !std::isfinite(d))
+            return i;
+    }
+    return -1;
+}
+
+} // namespace
+
 ProjectionUncertainty::ProjectionUncertainty(const QualityInput& input)
 {
     input.K.convertTo(m_K, CV_64F);
@@ -94,13 +133,21 @@ ProjectionUncertainty::ProjectionUncertainty(const QualityInput& input)
     const int nv = int(input.views.size());
     m_parameters = ni + 6 * nv;
 
-    cv::Mat JtJ = cv::Mat::zeros(m_parameters, m_parameters, CV_64F);
+    cv::Mat A = cv::Mat::zeros(ni, ni, CV_64F);
+    std::vector<cv::Mat> B(static_cast<size_t>(nv)), D(static_cast<size_t>(nv));
+    m_views.resize(size_t(nv));
     double squares = 0.0;
     for (int v = 0; v < nv; ++v) {
         const QualityView& view = input.views[size_t(v)];
         CV_Assert(view.objectPoints.size() == view.imagePoints.size());
-        m_rvecs.push_back(view.rvec);
-        m_tvecs.push_back(view.tvec);
+        View& block = m_views[size_t(v)];
+        cv::Mat dR;
+        cv::Rodrigues(view.rvec, block.R, dR);
+        for (int k = 0; k < 3; ++k)
+            block.dR[size_t(k)] = cv::Matx33d(dR.ptr<double>(k));
+        block.t = view.tvec;
+        D[size_t(v)] = cv::Mat::zeros(6, 6, CV_64F);
+        B[size_t(v)] = cv::Mat::zeros(ni, 6, CV_64F);
         if (view.objectPoints.empty())
             continue;
         std::vector<cv::Point2f> projected;
@@ -112,15 +159,12 @@ ProjectionUncertainty::ProjectionUncertainty(const QualityInput& input)
         }
         m_observations += 2 * int(projected.size());
         const cv::Mat Jp = jacobian.colRange(kRvecCol, kRvecCol + 6);
-        const cv::Range intr(0, ni), pose(ni + 6 * v, ni + 6 * v + 6);
-        cv::Mat(Jp.t() * Jp).copyTo(JtJ(pose, pose));
+        D[size_t(v)] = Jp.t() * Jp;
         if (ni == 0) // every intrinsic fixed: the views are independent
             continue;
         const cv::Mat Ji = jacobian.colRange(kIntrinsicCol, kIntrinsicCol + 4 + nd) * m_free.basis;
-        JtJ(intr, intr) += Ji.t() * Ji;
-        const cv::Mat cross = Ji.t() * Jp;
-        cross.copyTo(JtJ(intr, pose));
-        cv::Mat(cross.t()).copyTo(JtJ(pose, intr));
+        A += Ji.t() * Ji;
+        B[size_t(v)] = Ji.t() * Jp;
     }
 
     if (degreesOfFreedom() <= 0) {
@@ -131,32 +175,46 @@ ProjectionUncertainty::ProjectionUncertainty(const QualityInput& input)
     }
     m_sigma = std::sqrt(squares / degreesOfFreedom());
 
-    // Scaled to a unit diagonal, so that the rank test does not depend on the parameters' units.
-    cv::Mat scale(m_parameters, 1, CV_64F);
-    for (int i = 0; i < m_parameters; ++i) {
-        const double d = JtJ.at<double>(i, i);
-        if (!(d > 0.0) || !std::isfinite(d)) {
-            m_problem = QStringLiteral("the corners do not depend on %1")
-                            .arg(i < ni ? m_free.names[i] : QStringLiteral("the pose of view %1").arg((i - ni) / 6));
-            return;
-        }
-        scale.at<double>(i) = 1.0 / std::sqrt(d);
-    }
-    const cv::Mat S = cv::Mat::diag(scale);
-    const cv::Mat normal = S * JtJ * S;
-    cv::Mat values, vectors;
-    cv::eigen(normal, values, vectors);
-    const double largest = values.at<double>(0);
-    const double smallest = values.at<double>(m_parameters - 1);
-    if (!(smallest > kRankTolerance * largest)) {
-        m_problem = QStringLiteral("the views do not determine all free parameters");
+    if (const int i = firstDead(A); i >= 0) {
+        m_problem = QStringLiteral("the corners do not depend on %1").arg(m_free.names[i]);
         return;
     }
-    // eigen gives normal = V^T diag(values) V, so its inverse is V^T diag(1 / values) V.
-    cv::Mat inverseValues;
-    cv::divide(1.0, values, inverseValues);
-    const cv::Mat inverse = vectors.t() * cv::Mat::diag(inverseValues) * vectors;
-    m_covariance = m_sigma * m_sigma * (S * inverse * S);
+    // Each pose block, then what the poses leave of the intrinsics, must be well determined; both
+    // are judged scaled to a unit diagonal, so that the parameters' units do not matter.
+    cv::Mat schur = A.clone();
+    for (int v = 0; v < nv; ++v) {
+        if (firstDead(D[size_t(v)]) >= 0) {
+            m_problem = QStringLiteral("the corners do not depend on the pose of view %1").arg(v);
+            return;
+        }
+        const cv::Mat inverse = scaledInverse(D[size_t(v)], inverseSqrtDiagonal(D[size_t(v)]), kRankTolerance);
+        if (inverse.empty()) {
+            m_problem = QStringLiteral("the corners of view %1 do not determine its pose").arg(v);
+            return;
+        }
+        View& block = m_views[size_t(v)];
+        block.Dinverse = cv::Matx<double, 6, 6>(inverse);
+        block.E = inverse * B[size_t(v)].t();
+        if (ni > 0)
+            schur -= B[size_t(v)] * block.E;
+    }
+    if (ni > 0) {
+        // Scaled, A has a unit diagonal; its largest eigenvalue is at most ni.
+        m_Sinverse = scaledInverse(schur, inverseSqrtDiagonal(A), kRankTolerance, double(ni));
+        if (m_Sinverse.empty()) {
+            m_problem = QStringLiteral("the views do not determine all free parameters");
+            return;
+        }
+    }
+}
+
+cv::Mat ProjectionUncertainty::intrinsicCovariance() const
+{
+    if (!valid())
+        return cv::Mat();
+    if (m_Sinverse.empty())
+        return cv::Mat::zeros(0, 0, CV_64F);
+    return m_sigma * m_sigma * m_Sinverse;
 }
 
 std::vector<bool> unprojectPixels(const std::vector<cv::Point2d>& pixels, const cv::Mat& K, const cv::Mat& distortion,
@@ -215,9 +273,8 @@ std::vector<PixelUncertainty> ProjectionUncertainty::at(const std::vector<cv::Po
 
     const int ni = m_free.names.size();
     const int nd = int(m_distortion.total());
-    const int nv = int(m_rvecs.size());
+    const double weight = 1.0 / double(m_views.size());
     const cv::Mat zero = cv::Mat::zeros(3, 1, CV_64F);
-    // Pixels in chunks: the chain's Jacobian has a row pair per pixel and a column per parameter.
     constexpr size_t kChunk = 512;
     for (size_t begin = 0; begin < pixels.size(); begin += kChunk) {
         const size_t end = std::min(pixels.size(), begin + kChunk);
@@ -228,34 +285,61 @@ std::vector<PixelUncertainty> ProjectionUncertainty::at(const std::vector<cv::Po
             const cv::Vec3d d(ray.x, ray.y, 1.0);
             scene[size_t(i)] = finite ? cv::Point3d(d * (distance / cv::norm(d))) : cv::Point3d(d / cv::norm(d));
         }
-        cv::Mat G = cv::Mat::zeros(2 * m, m_parameters, CV_64F);
         // Perturbed intrinsics project the unmoved point; projection is scale-invariant, so the
-        // direction gives the same derivative.
+        // direction gives the same derivative. With a zero pose, d(pixel)/d(tvec) is d(pixel)/d(point).
         std::vector<cv::Point2d> projected;
         cv::Mat jacobian;
         cv::projectPoints(scene, zero, zero, m_K, m_distortion, projected, jacobian);
-        if (ni > 0)
-            cv::Mat(jacobian.colRange(kIntrinsicCol, kIntrinsicCol + 4 + nd) * m_free.basis).copyTo(G.colRange(0, ni));
-        // Each view carries the point into its board frame; its perturbed pose carries it back, and
-        // the views' results are averaged: 1 / nv of each view's pose derivative.
-        std::vector<cv::Point3d> board(static_cast<size_t>(m));
-        for (int v = 0; v < nv; ++v) {
-            cv::Matx33d R;
-            cv::Rodrigues(m_rvecs[size_t(v)], R);
-            const cv::Vec3d t = finite ? m_tvecs[size_t(v)] : cv::Vec3d();
-            for (int i = 0; i < m; ++i)
-                board[size_t(i)] = cv::Point3d(R.t() * (cv::Vec3d(scene[size_t(i)]) - t));
-            cv::projectPoints(board, m_rvecs[size_t(v)], cv::Mat(t), m_K, m_distortion, projected, jacobian);
-            const cv::Range columns(ni + 6 * v, ni + 6 * v + (finite ? 6 : 3));
-            cv::Mat(jacobian.colRange(kRvecCol, kRvecCol + columns.size()) / double(nv)).copyTo(G.colRange(columns));
+        // x^T (J^T J)^-1 y through the arrow shape, for the rows x, y of the chain's derivative g:
+        // r^T S^-1 r' + sum over views of gv^T D^-1 gv', with r = gi - sum gv^T E.
+        cv::Mat r = ni > 0 ? cv::Mat(jacobian.colRange(kIntrinsicCol, kIntrinsicCol + 4 + nd) * m_free.basis)
+                           : cv::Mat();
+        std::vector<cv::Vec3d> form(static_cast<size_t>(m)); // (x x, y y, x y)
+        for (int i = 0; i < m; ++i) {
+            const double* jx = jacobian.ptr<double>(2 * i);
+            const double* jy = jacobian.ptr<double>(2 * i + 1);
+            const cv::Matx23d dq(jx[kTvecCol], jx[kTvecCol + 1], jx[kTvecCol + 2], jy[kTvecCol], jy[kTvecCol + 1],
+                                 jy[kTvecCol + 2]);
+            const cv::Vec3d P(scene[size_t(i)]);
+            for (const View& view : m_views) {
+                // Each view carries the point into its board frame; its perturbed pose carries it
+                // back, and the views' results are averaged. A direction does not move with a
+                // translation.
+                const cv::Vec3d onBoard = view.R.t() * (finite ? P - view.t : P);
+                cv::Matx<double, 2, 6> g = cv::Matx<double, 2, 6>::zeros();
+                for (int k = 0; k < 3; ++k) {
+                    const cv::Vec2d d = dq * (view.dR[size_t(k)] * onBoard);
+                    g(0, k) = weight * d[0];
+                    g(1, k) = weight * d[1];
+                    if (finite) {
+                        g(0, 3 + k) = weight * dq(0, k);
+                        g(1, 3 + k) = weight * dq(1, k);
+                    }
+                }
+                const cv::Matx<double, 2, 6> gD = g * view.Dinverse;
+                form[size_t(i)] += cv::Vec3d(gD.row(0).dot(g.row(0)), gD.row(1).dot(g.row(1)), gD.row(0).dot(g.row(1)));
+                for (int row = 0; row < 2 && ni > 0; ++row) {
+                    double* ri = r.ptr<double>(2 * i + row);
+                    for (int k = 0; k < 6; ++k) {
+                        const double* e = view.E.ptr<double>(k);
+                        for (int c = 0; c < ni; ++c)
+                            ri[c] -= g(row, k) * e[c];
+                    }
+                }
+            }
         }
-        const cv::Mat H = G * m_covariance;
+        if (ni > 0) {
+            const cv::Mat x = r * m_Sinverse;
+            for (int i = 0; i < m; ++i)
+                form[size_t(i)] += cv::Vec3d(r.row(2 * i).dot(x.row(2 * i)), r.row(2 * i + 1).dot(x.row(2 * i + 1)),
+                                             r.row(2 * i).dot(x.row(2 * i + 1)));
+        }
+        const double variance = m_sigma * m_sigma;
         for (int i = 0; i < m; ++i) {
             if (!ok[begin + size_t(i)])
                 continue;
-            const double xx = H.row(2 * i).dot(G.row(2 * i));
-            const double xy = H.row(2 * i).dot(G.row(2 * i + 1));
-            const double yy = H.row(2 * i + 1).dot(G.row(2 * i + 1));
+            const double xx = variance * form[size_t(i)][0], yy = variance * form[size_t(i)][1];
+            const double xy = variance * form[size_t(i)][2];
             PixelUncertainty& u = out[begin + size_t(i)];
             u.covariance = cv::Matx22d(xx, xy, xy, yy);
             const double mean = 0.5 * (xx + yy);
@@ -468,10 +552,10 @@ CalibrationQuality assessCalibration(const QualityInput& input, const QualityOpt
         return q;
 
     for (int i = 0; i < q.intrinsicNames.size(); ++i)
-        q.intrinsicDeviations.push_back(std::sqrt(model.covariance().at<double>(i, i)));
+        q.intrinsicDeviations.push_back(std::sqrt(model.intrinsicCovariance().at<double>(i, i)));
     const cv::Size size = input.imageSize;
     const double spacing =
-        options.gridSpacing > 0.0 ? options.gridSpacing : std::max(8.0, std::max(size.width, size.height) / 96.0);
+        options.gridSpacing > 0.0 ? options.gridSpacing : std::max(8.0, std::max(size.width, size.height) / 64.0);
     q.atDistance = uncertaintyMap(model, size, spacing, options.distance);
     q.atInfinity = uncertaintyMap(model, size, spacing, kNaN);
     const double w = size.width - 1, h = size.height - 1;

@@ -67,7 +67,9 @@ struct PixelUncertainty
 };
 
 // The covariance of all free parameters (free intrinsics, then rvec and tvec of every view) and
-// the projection uncertainty it implies.
+// the projection uncertainty it implies. J^T J has an arrow shape (each view's pose couples only
+// with the intrinsics), so it is never inverted whole: products with its inverse go through the
+// intrinsics' Schur complement and the views' 6 x 6 blocks, which keeps many views cheap.
 class ProjectionUncertainty
 {
 public:
@@ -82,18 +84,29 @@ public:
     int parameters() const { return m_parameters; }
     int degreesOfFreedom() const { return m_observations - m_parameters; }
     const FreeIntrinsics& intrinsics() const { return m_free; }
-    // sigma^2 (J^T J)^-1, parameters() square; empty when not valid.
-    const cv::Mat& covariance() const { return m_covariance; }
+    // The free intrinsics' block of sigma^2 (J^T J)^-1; empty when not valid.
+    cv::Mat intrinsicCovariance() const;
 
     // The uncertainty of each pixel for a scene point at distance (mm, along the ray); a distance
     // that is not finite and positive means a direction (a point at infinity).
     std::vector<PixelUncertainty> at(const std::vector<cv::Point2d>& pixels, double distance) const;
 
 private:
+    // J^T J in blocks: A for the intrinsics, and per view B (intrinsics with pose) and D (pose).
+    struct View
+    {
+        cv::Matx33d R;                // the pose's rotation
+        std::array<cv::Matx33d, 3> dR; // its derivative with respect to each rvec component
+        cv::Vec3d t;
+        cv::Matx<double, 6, 6> Dinverse;
+        cv::Mat E; // D^-1 B^T, 6 x free intrinsics
+    };
+
     cv::Mat m_K, m_distortion;
-    std::vector<cv::Vec3d> m_rvecs, m_tvecs;
     FreeIntrinsics m_free;
-    cv::Mat m_covariance;
+    std::vector<View> m_views;
+    // (A - sum B D^-1 B^T)^-1, the intrinsics' block of (J^T J)^-1.
+    cv::Mat m_Sinverse;
     double m_sigma = std::numeric_limits<double>::quiet_NaN();
     int m_observations = 0;
     int m_parameters = 0;
@@ -128,7 +141,7 @@ struct QualityOptions
 {
     double distance = 1000.0; // mm: the scene points the uncertainty is quoted for
     int cellSize = 16;        // px: cells of the corner density
-    double gridSpacing = 0.0; // px between map nodes; 0: about 96 nodes along the longer side
+    double gridSpacing = 0.0; // px between map nodes; 0: about 64 nodes along the longer side
 };
 
 struct CalibrationQuality
