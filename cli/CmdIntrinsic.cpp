@@ -71,7 +71,8 @@ int runIntrinsic(const QStringList& arguments, Console& console)
     const MainWindowSettings target = targetFromOptions(parser, workdir);
     const QStringList images = expandImageArguments(parser.positional());
     const QString report = parser.value(QStringLiteral("report"));
-    if (parser.isSet(QStringLiteral("report")) && (report.isEmpty() || (QFileInfo::exists(report) && !QFileInfo(report).isDir())))
+    const bool reportIsFile = QFileInfo::exists(report) && !QFileInfo(report).isDir();
+    if (parser.isSet(QStringLiteral("report")) && (report.isEmpty() || reportIsFile))
         throw UsageError(QStringLiteral("--report needs a folder: %1").arg(report));
     const QString name = parser.value(QStringLiteral("name"), QStringLiteral("Cam0"));
     if (name.isEmpty() || name.contains(QLatin1Char('/')))

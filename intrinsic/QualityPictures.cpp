@@ -267,9 +267,9 @@ cv::Mat coveragePicture(const CalibrationQuality& quality, int maxSide)
                 continue;
             // Brightness grows with the count, so that single corners still show.
             const double t = std::sqrt(double(n) / most);
-            const cv::Point2f a = toPicture(cv::Point2f(float(col * quality.cellSize), float(r * quality.cellSize)), c.scale);
-            const cv::Point2f b = toPicture(cv::Point2f(float((col + 1) * quality.cellSize), float((r + 1) * quality.cellSize)),
-                                            c.scale);
+            const float cell = float(quality.cellSize);
+            const cv::Point2f a = toPicture(cv::Point2f(col * cell, r * cell), c.scale);
+            const cv::Point2f b = toPicture(cv::Point2f((col + 1) * cell, (r + 1) * cell), c.scale);
             cv::rectangle(c.map, cv::Point(a), cv::Point(b) - cv::Point(1, 1),
                           cv::Scalar(40 + 40 * t, 60 + 195 * t, 40 + 40 * t), cv::FILLED);
         }

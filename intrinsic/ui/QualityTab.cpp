@@ -106,7 +106,8 @@ void QualityTab::setQuality(std::shared_ptr<const CalibrationQuality> quality)
 {
     m_quality = std::move(quality);
     if (!m_quality) {
-        label_quality_summary->setText(QStringLiteral("Calibrate to see where in the image the result can be trusted."));
+        label_quality_summary->setText(
+            QStringLiteral("Calibrate to see where in the image the result can be trusted."));
         label_quality_summary->setStyleSheet(QString());
     } else {
         const CalibrationQuality& q = *m_quality;

@@ -173,8 +173,9 @@ TEST(CliCalibration, IntrinsicReportHoldsThePicturesAndTheQualityFigures)
     ASSERT_EQ(r.code, 0) << r.err.toStdString();
     EXPECT_EQ(filesIn(report), QStringList({"coverage.png", "per_view_rms.png", "quality.yml", "residuals.png",
                                             "uncertainty.png", "uncertainty_infinity.png"}));
-    const QRegularExpression ending("\nProjection uncertainty at 1 m: [^\n]+ px at the centre, [^\n]+ at the corners\\.[^\n]*"
-                                    "\n\nQuality report written to:\n" + QRegularExpression::escape(report) + "\n$");
+    const QRegularExpression ending("\nProjection uncertainty at 1 m: [^\n]+ px at the centre, [^\n]+ at the "
+                                    "corners\\.[^\n]*\n\nQuality report written to:\n" +
+                                    QRegularExpression::escape(report) + "\n$");
     EXPECT_TRUE(ending.match(r.out).hasMatch()) << r.out.toStdString();
     // The data set's 480 x 360 views: the maps are that size with their legend beside them.
     for (const char* map : {"uncertainty.png", "uncertainty_infinity.png", "coverage.png", "residuals.png"})

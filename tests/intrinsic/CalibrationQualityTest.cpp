@@ -237,7 +237,8 @@ TEST(CalibrationQuality, SmallWhereCornersWereSeenLargeWhereNotAndTheLogSaysSo)
     const double worst = border.worstCorner();
     EXPECT_TRUE(worst > border.centre && worst < 5 * border.centre && !border.cornersPoor()) << worst;
     const double best = *std::min_element(border.corners.begin(), border.corners.end());
-    EXPECT_EQ(border.summary(), QString("Projection uncertainty at 1 m: %1 px at the centre, %2 to %3 px at the corners.\n")
+    EXPECT_EQ(border.summary(),
+              QString("Projection uncertainty at 1 m: %1 px at the centre, %2 to %3 px at the corners.\n")
                                     .arg(formatPixels(border.centre), formatPixels(best), formatPixels(worst)));
     EXPECT_LT(border.centreInfinity, 2 * border.centre) << "the infinite map is filled too";
     EXPECT_GT(border.cornersInfinity[0], border.centreInfinity);
@@ -252,6 +253,7 @@ TEST(CalibrationQuality, SmallWhereCornersWereSeenLargeWhereNotAndTheLogSaysSo)
 TEST(CalibrationQuality, FreeParametersFollowTheFlagsAndTheModel)
 {
     using Names = QStringList;
+    const Names kLibraryOrder = {"fx", "fy", "cx", "cy", "k1", "k2", "p1", "p2", "k3", "k4", "k5", "k6"};
     const int zeroTangent = cv::CALIB_ZERO_TANGENT_DIST, fixAspect = cv::CALIB_FIX_ASPECT_RATIO;
     const struct { int flags, coefficients; Names names; } cases[] = {
         {fixAspect | zeroTangent, 5, {"f", "cx", "cy", "k1", "k2", "k3"}},
@@ -262,7 +264,8 @@ TEST(CalibrationQuality, FreeParametersFollowTheFlagsAndTheModel)
         {cv::CALIB_FIX_TANGENT_DIST | cv::CALIB_FIX_K2, 4, {"fx", "fy", "cx", "cy", "k1"}},
         // Eight coefficients move only with the rational model.
         {zeroTangent, 8, {"fx", "fy", "cx", "cy", "k1", "k2", "k3"}},
-        {zeroTangent | cv::CALIB_RATIONAL_MODEL | cv::CALIB_FIX_K5, 8, {"fx", "fy", "cx", "cy", "k1", "k2", "k3", "k4", "k6"}},
+        {zeroTangent | cv::CALIB_RATIONAL_MODEL | cv::CALIB_FIX_K5, 8,
+         {"fx", "fy", "cx", "cy", "k1", "k2", "k3", "k4", "k6"}},
         {zeroTangent | cv::CALIB_RATIONAL_MODEL, 0, {"fx", "fy", "cx", "cy"}}};
     for (const auto& c : cases) {
         const FreeIntrinsics free = freeIntrinsics(c.flags, c.coefficients, 1.25);
@@ -271,7 +274,7 @@ TEST(CalibrationQuality, FreeParametersFollowTheFlagsAndTheModel)
         // Each parameter moves its own entry; with a fixed aspect ratio f moves fx by 1.25 and fy by 1.
         for (int j = 0; j < free.names.size(); ++j) {
             const QString& n = free.names[j];
-            const int row = QStringList{"fx", "fy", "cx", "cy", "k1", "k2", "p1", "p2", "k3", "k4", "k5", "k6"}.indexOf(n);
+            const int row = kLibraryOrder.indexOf(n);
             cv::Mat expected = cv::Mat::zeros(4 + c.coefficients, 1, CV_64F);
             if (n == "f")
                 expected.at<double>(0) = 1.25, expected.at<double>(1) = 1.0;

@@ -209,7 +209,8 @@ TEST_F(IntrinsicModuleTest, QualityTabShowsWhereTheResultHoldsAndItsBarsSelectIm
     EXPECT_EQ(module->list_images->currentRow(), 5) << "a click beside the bars selects nothing";
 
     // Residual vectors on the map; the overlays go with the coverage and residual pictures.
-    QTest::mouseClick(tab->check_quality_residuals, Qt::LeftButton, {}, QPoint(5, tab->check_quality_residuals->height() / 2));
+    QCheckBox* residuals = tab->check_quality_residuals;
+    QTest::mouseClick(residuals, Qt::LeftButton, {}, QPoint(5, residuals->height() / 2));
     ASSERT_TRUE(tab->check_quality_residuals->isChecked());
     EXPECT_GT(cv::norm(shown, tab->image_quality->image(), cv::NORM_L1), 0.0);
     const QString shot = test::artefactDir() + "/intrinsic_quality_tab.png";
