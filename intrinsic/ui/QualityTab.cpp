@@ -149,17 +149,25 @@ void QualityTab::redraw()
         image_quality->setImage(cv::Mat());
         return;
     }
-    switch (combo_quality_view->currentIndex()) {
-    case 2:
-        image_quality->setImage(coveragePicture(*m_quality));
-        break;
-    case 3:
-        image_quality->setImage(residualPicture(*m_quality, m_selected));
-        break;
-    default:
-        image_quality->setImage(uncertaintyPicture(*m_quality, {.infinity = combo_quality_view->currentIndex() == 1,
-                                                                .coverage = check_quality_coverage->isChecked(),
-                                                                .residuals = check_quality_residuals->isChecked(),
-                                                                .selectedImage = m_selected}));
+    cv::Mat picture;
+    try {
+        switch (combo_quality_view->currentIndex()) {
+        case 2:
+            picture = coveragePicture(*m_quality);
+            break;
+        case 3:
+            picture = residualPicture(*m_quality, m_selected);
+            break;
+        default:
+            picture = uncertaintyPicture(*m_quality, {.infinity = combo_quality_view->currentIndex() == 1,
+                                                      .coverage = check_quality_coverage->isChecked(),
+                                                      .residuals = check_quality_residuals->isChecked(),
+                                                      .selectedImage = m_selected});
+        }
+    } catch (const cv::Exception& e) {
+        // A picture that cannot be drawn must not take the window down; say so where it would be.
+        label_quality_summary->setText(QStringLiteral("The picture could not be drawn: %1")
+                                           .arg(QString::fromStdString(e.err)));
     }
+    image_quality->setImage(picture);
 }
