@@ -29,6 +29,8 @@ QString failureReason(CalibrationStatus status)
         return QStringLiteral("a non-planar target needs start values (--guess FILE)");
     case CalibrationStatus::LibraryError:
         return QStringLiteral("the calibration failed (see the log above)");
+    case CalibrationStatus::InvalidResult:
+        return QStringLiteral("the calibration gave an unusable result; nothing was written");
     case CalibrationStatus::Calibrated:
         break;
     }
@@ -70,13 +72,13 @@ int runIntrinsic(const QStringList& arguments, Console& console)
     const QString workdir = workingDirectoryOption(parser);
     const MainWindowSettings target = targetFromOptions(parser, workdir);
     const QStringList images = expandImageArguments(parser.positional());
+    checkImagesReadable(images);
     const QString report = parser.value(QStringLiteral("report"));
     const bool reportIsFile = QFileInfo::exists(report) && !QFileInfo(report).isDir();
     if (parser.isSet(QStringLiteral("report")) && (report.isEmpty() || reportIsFile))
         throw UsageError(QStringLiteral("--report needs a folder: %1").arg(report));
     const QString name = parser.value(QStringLiteral("name"), QStringLiteral("Cam0"));
-    if (name.isEmpty() || name.contains(QLatin1Char('/')))
-        throw UsageError(QStringLiteral("--name must be a non-empty name without '/'"));
+    checkObjectName(name, QStringLiteral("name"));
 
     IntrinsicState state;
     state.loadImages(images);

@@ -21,18 +21,20 @@ QStringList qualityReportFiles()
 
 void writeQualityReport(const QString& folder, const CalibrationQuality& q, const QStringList& imagePaths)
 {
-    if (!QDir().mkpath(folder))
-        throw RunError(QStringLiteral("cannot create the report folder %1").arg(folder));
     const QDir dir(folder);
     const QStringList files = qualityReportFiles();
-    writeImageAtomically(dir.filePath(files[0]), uncertaintyPicture(q, {.infinity = false}));
-    writeImageAtomically(dir.filePath(files[1]), uncertaintyPicture(q, {.infinity = true}));
-    writeImageAtomically(dir.filePath(files[2]), coveragePicture(q));
-    writeImageAtomically(dir.filePath(files[3]), residualPicture(q));
+    std::vector<std::pair<QString, QByteArray>> pending;
+    const auto picture = [&](int i, const cv::Mat& image) {
+        pending.emplace_back(dir.filePath(files[i]), encodeImage(files[i], image));
+    };
+    picture(0, uncertaintyPicture(q, {.infinity = false}));
+    picture(1, uncertaintyPicture(q, {.infinity = true}));
+    picture(2, coveragePicture(q));
+    picture(3, residualPicture(q));
     const int width = std::clamp(60 + 24 * int(q.views.size()), 480, 1600);
-    writeImageAtomically(dir.filePath(files[4]), viewErrorChart(q, {width, 240}).picture);
+    picture(4, viewErrorChart(q, {width, 240}).picture);
 
-    writeStorageAtomically(dir.filePath(files[5]), [&](cv::FileStorage& fs) {
+    pending.emplace_back(dir.filePath(files[5]), storageText(files[5], [&](cv::FileStorage& fs) {
         fs << "imageSize" << q.imageSize;
         fs << "distance" << q.distance;
         fs << "sigma" << q.sigma;
@@ -64,7 +66,9 @@ void writeQualityReport(const QString& folder, const CalibrationQuality& q, cons
         for (const ViewResiduals& v : q.views)
             rms.push_back(v.rms);
         fs << "perViewRms" << rms;
-    });
+    }));
+    // A report is one set: a later run never leaves pictures beside figures of an earlier one.
+    writeFilesIntoFolder(folder, pending);
 }
 
 } // namespace cli

@@ -13,7 +13,7 @@ namespace cli {
 QStringList qualityReportFiles();
 
 // Writes the report into folder (created when missing); imagePaths are the image list the
-// views' indices refer to. Each file is written whole or not at all; throws RunError.
+// views' indices refer to. The files are written as one set: all of them or none; throws RunError.
 void writeQualityReport(const QString& folder, const vantiro::intrinsic::CalibrationQuality& quality,
                         const QStringList& imagePaths);
 

@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <QVBoxLayout>
 
+#include "app/CaughtException.h"
 #include "widgets/ImageLabelWidget.h"
 
 using namespace vantiro::intrinsic;
@@ -164,10 +165,12 @@ void QualityTab::redraw()
                                                       .residuals = check_quality_residuals->isChecked(),
                                                       .selectedImage = m_selected});
         }
-    } catch (const cv::Exception& e) {
+    } catch (...) {
         // A picture that cannot be drawn must not take the window down; say so where it would be.
-        label_quality_summary->setText(QStringLiteral("The picture could not be drawn: %1")
-                                           .arg(QString::fromStdString(e.err)));
+        const vantiro::CaughtException caught = vantiro::describeCurrentException();
+        label_quality_summary->setText(
+            QStringLiteral("The picture could not be drawn (%1): %2").arg(caught.title, caught.message));
+        picture.release();
     }
     image_quality->setImage(picture);
 }
