@@ -1,6 +1,7 @@
 // How far a calibration can be trusted: the predicted projection uncertainty against the spread
-// of many calibrations with fresh noise, the map where corners were and were not seen, the free
-// parameters under the flags, coverage, residuals and the closing log line.
+// of many calibrations with fresh noise and against the whole problem solved the plain way, the map
+// where corners were and were not seen, the free parameters under the flags, coverage, residuals
+// and the closing log line.
 
 #include <gtest/gtest.h>
 
@@ -426,4 +427,115 @@ TEST(CalibrationQuality, IntrinsicDeviationsAgreeWithTheLibrarysOwn)
         EXPECT_NEAR(q.intrinsicDeviations[size_t(i)] / (toOurNoise * deviations.at<double>(library[i])), 1.0, 0.01)
             << q.intrinsicNames[i].toStdString() << " " << q.intrinsicDeviations[size_t(i)] << " "
             << deviations.at<double>(library[i]);
+}
+
+TEST(CalibrationQuality, PixelCovarianceIsTheWholeProblemsSandwich)
+{
+    // The arrow-shaped shortcut against the plain way: the Jacobian of every residual in one
+    // matrix, its normal matrix inverted whole, and the chain of a pixel (through each view's
+    // board frame and back, averaged, projected) differentiated numerically. Tangential terms free,
+    // so that every kind of intrinsic takes part.
+    const CornerSet set = cornerSet(kCamera, renderedPoses(6));
+    cv::RNG rng(19);
+    const int flags = CalibrationOptions().flags() & ~cv::CALIB_ZERO_TANGENT_DIST;
+    const Calibration c = calibrateNoisy(set, 0.1, flags, rng);
+    const ProjectionUncertainty model(c.input);
+    ASSERT_TRUE(model.valid()) << model.problem().toStdString();
+    const cv::Mat basis = model.intrinsics().basis;
+    ASSERT_EQ(basis.cols, 8);
+    const int ni = basis.cols, nv = int(c.input.views.size()), n = ni + 6 * nv;
+    const int nd = int(c.distortion.total());
+
+    cv::Mat J;
+    for (int v = 0; v < nv; ++v) {
+        const QualityView& view = c.input.views[size_t(v)];
+        std::vector<cv::Point2f> projected;
+        cv::Mat jacobian;
+        cv::projectPoints(view.objectPoints, view.rvec, view.tvec, c.K, c.distortion, projected, jacobian);
+        cv::Mat rows = cv::Mat::zeros(jacobian.rows, n, CV_64F);
+        cv::Mat(jacobian.colRange(6, 10 + nd) * basis).copyTo(rows.colRange(0, ni));
+        jacobian.colRange(0, 6).copyTo(rows.colRange(ni + 6 * v, ni + 6 * v + 6));
+        J.push_back(rows);
+    }
+    const cv::Mat N = J.t() * J;
+    cv::Mat scale(n, 1, CV_64F);
+    for (int i = 0; i < n; ++i)
+        scale.at<double>(i) = 1.0 / std::sqrt(N.at<double>(i, i));
+    const cv::Mat S = cv::Mat::diag(scale);
+    const cv::Mat covariance = model.sigma() * model.sigma() * S * cv::Mat(S * N * S).inv(cv::DECOMP_SVD) * S;
+
+    cv::Mat intrinsics = (cv::Mat_<double>(4, 1) << c.K.at<double>(0, 0), c.K.at<double>(1, 1), c.K.at<double>(0, 2),
+                          c.K.at<double>(1, 2));
+    intrinsics.push_back(cv::Mat(c.distortion.reshape(1, nd)));
+    // Where the solution moved by delta puts the scene point P (a direction when not finite).
+    const auto chain = [&](const cv::Mat& delta, const cv::Vec3d& P, bool finite) {
+        const cv::Mat k = intrinsics + basis * delta.rowRange(0, ni);
+        const cv::Matx33d K(k.at<double>(0), 0, k.at<double>(2), 0, k.at<double>(1), k.at<double>(3), 0, 0, 1);
+        cv::Vec3d sum;
+        for (int v = 0; v < nv; ++v) {
+            const QualityView& view = c.input.views[size_t(v)];
+            cv::Matx33d R0, R1;
+            cv::Rodrigues(view.rvec, R0);
+            const double* d = delta.ptr<double>(ni + 6 * v);
+            cv::Rodrigues(view.rvec + cv::Vec3d(d[0], d[1], d[2]), R1);
+            const cv::Vec3d t1 = view.tvec + cv::Vec3d(d[3], d[4], d[5]);
+            sum += finite ? R1 * (R0.t() * (P - view.tvec)) + t1 : R1 * (R0.t() * P);
+        }
+        std::vector<cv::Point2d> out;
+        cv::projectPoints(std::vector<cv::Point3d>{cv::Point3d(sum / double(nv))}, cv::Vec3d(), cv::Vec3d(), K,
+                          k.rowRange(4, 4 + nd), out);
+        return out[0];
+    };
+
+    const std::vector<cv::Point2d> probes = {{319.5, 239.5}, {600, 60}, {100, 400}, {0, 0}, {639, 479}};
+    std::vector<cv::Point2d> rays;
+    const std::vector<bool> ok = unprojectPixels(probes, c.K, c.distortion, rays);
+    for (double distance : {1000.0, 300.0, 0.0}) {
+        const std::vector<PixelUncertainty> predicted = model.at(probes, distance);
+        for (size_t p = 0; p < probes.size(); ++p) {
+            ASSERT_TRUE(ok[p]) << probes[p];
+            cv::Vec3d P(rays[p].x, rays[p].y, 1.0);
+            P /= cv::norm(P);
+            if (distance > 0)
+                P *= distance;
+            cv::Mat g(2, n, CV_64F);
+            for (int j = 0; j < n; ++j) {
+                // A step far inside the parameter's own uncertainty: the chain is linear there.
+                const double h = 1e-3 * std::sqrt(covariance.at<double>(j, j));
+                cv::Mat delta = cv::Mat::zeros(n, 1, CV_64F);
+                delta.at<double>(j) = h;
+                const cv::Point2d d = (chain(delta, P, distance > 0) - chain(-delta, P, distance > 0)) / (2 * h);
+                g.at<double>(0, j) = d.x;
+                g.at<double>(1, j) = d.y;
+            }
+            const cv::Matx22d expected(cv::Mat(g * covariance * g.t()));
+            const cv::Matx22d& got = predicted[p].covariance;
+            const double size = expected(0, 0) + expected(1, 1);
+            for (int e = 0; e < 4; ++e)
+                EXPECT_NEAR(got.val[e], expected.val[e], 1e-4 * size)
+                    << probes[p] << " at " << distance << " mm, entry " << e;
+            cv::Mat values;
+            cv::eigen(cv::Mat(expected), values);
+            EXPECT_NEAR(predicted[p].sigma, std::sqrt(values.at<double>(0)), 1e-4 * std::sqrt(size)) << probes[p];
+        }
+    }
+}
+
+TEST(CalibrationQuality, CornersArePoorBeyondFiveTimesTheCentreAndATenthOfAPixel)
+{
+    const auto poor = [](double centre, double worstCorner) {
+        CalibrationQuality q;
+        q.centre = centre;
+        q.corners = {centre, worstCorner, centre, centre};
+        return q.cornersPoor();
+    };
+    // Five times the centre decides once that is above a tenth of a pixel; below, the floor does.
+    EXPECT_FALSE(poor(0.1, 0.49));
+    EXPECT_TRUE(poor(0.1, 0.51));
+    EXPECT_FALSE(poor(0.01, 0.099));
+    EXPECT_TRUE(poor(0.01, 0.101));
+    CalibrationQuality unknown;
+    unknown.problem = "the views do not determine all free parameters";
+    unknown.corners = {NAN, NAN, NAN, NAN};
+    EXPECT_FALSE(unknown.cornersPoor()) << "nothing was determined: no advice about the corners";
 }
