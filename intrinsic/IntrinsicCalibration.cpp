@@ -7,6 +7,7 @@
 
 #include "intrinsic/ErrorAnalysis.h"
 #include "intrinsic/IntrinsicFiles.h"
+#include "targets/DetectionPool.h"
 #include "targets/TargetDetection.h"
 
 namespace vantiro::intrinsic {
@@ -72,6 +73,15 @@ namespace {
 std::string localPath(const QString& path)
 {
     return QFile::encodeName(path).toStdString();
+}
+
+// The size of an image whose corners came from elsewhere; readable false when it cannot be read.
+ImageDetection readImageSize(const QString& path)
+{
+    ImageDetection result;
+    result.size = cv::imread(localPath(path), cv::IMREAD_GRAYSCALE).size();
+    result.readable = !result.size.empty();
+    return result;
 }
 
 QString fixed4(double v)
@@ -183,45 +193,72 @@ void run(IntrinsicState& state, const CalibrationRequest& request, const Calibra
     log.append(targetSettingsSummary(request.target) + QStringLiteral("\n"));
     log.append(QStringLiteral("Detecting targets: "), QString(), true);
 
+    // What happens to each image, decided in list order before its work is dispatched.
+    enum class Plan : unsigned char
+    {
+        Unchecked,
+        Reused,
+        Detect,
+    };
+    std::vector<Plan> plans(state.images.size());
     std::vector<int> unreadable;
-    for (size_t i = 0; i < state.images.size(); ++i) {
-        if (hooks.abort && hooks.abort()) {
-            log.append(QStringLiteral("Calibration aborted \n\n"), logcolor::Red);
-            result.status = CalibrationStatus::Aborted;
-            return;
-        }
-        ImageState& image = state.images[i];
-        const QString index = QStringLiteral("%1 ").arg(i);
+    OrderedJobs<ImageDetection> jobs;
+    jobs.prepare = [&](int i) -> Work<ImageDetection> {
+        const ImageState& image = state.images[size_t(i)];
         if (!image.checked) {
-            log.append(index, logcolor::Grey);
-            continue;
+            plans[size_t(i)] = Plan::Unchecked;
+            return {};
         }
         if (image.hasCorners()) {
+            plans[size_t(i)] = Plan::Reused;
+            if (!image.size.empty())
+                return {};
+            // Corners from a file: only the size is missing, read it off the calling thread.
+            return [path = image.path](const StopToken&) { return readImageSize(path); };
+        }
+        plans[size_t(i)] = Plan::Detect;
+        return [path = image.path, target = request.target](const StopToken& stop) {
+            return loadAndDetect(path, target, stop);
+        };
+    };
+    jobs.deliver = [&](int i, ImageDetection* outcome) {
+        ImageState& image = state.images[size_t(i)];
+        const QString index = QStringLiteral("%1 ").arg(i);
+        switch (plans[size_t(i)]) {
+        case Plan::Unchecked:
+            log.append(index, logcolor::Grey);
+            return;
+        case Plan::Reused:
+            if (outcome && outcome->readable)
+                image.size = outcome->size;
             log.append(index, logcolor::Reused);
-            continue;
+            return;
+        case Plan::Detect:
+            break;
         }
-        const cv::Mat grey = cv::imread(localPath(image.path), cv::IMREAD_GRAYSCALE);
-        TargetCornerList corners;
-        bool found = false;
-        if (grey.empty()) {
-            unreadable.push_back(int(i));
-        } else {
-            image.size = grey.size();
-            // An empty list counts as not found (a marker board without its origin marker).
-            found = detectTarget(grey, request.target, corners) && !corners.empty();
-        }
-        if (!found) {
+        if (!outcome->readable)
+            unreadable.push_back(i);
+        else
+            image.size = outcome->size;
+        if (!outcome->found) {
             image.checked = false;
             log.append(index, logcolor::Red);
-            continue;
+            return;
         }
-        image.imagePoints.reserve(corners.size());
-        image.objectPoints.reserve(corners.size());
-        for (const TargetCorner& c : corners) {
+        image.imagePoints.reserve(outcome->corners.size());
+        image.objectPoints.reserve(outcome->corners.size());
+        for (const TargetCorner& c : outcome->corners) {
             image.imagePoints.push_back(c.imagePoint);
             image.objectPoints.push_back(c.objectPoint);
         }
         log.append(index, logcolor::Green);
+    };
+    jobs.abort = hooks.abort;
+    jobs.progress = hooks.progress;
+    if (runInListOrder(int(state.images.size()), jobs) == PoolStatus::Aborted) {
+        log.append(QStringLiteral("Calibration aborted \n\n"), logcolor::Red);
+        result.status = CalibrationStatus::Aborted;
+        return;
     }
     log.append(QStringLiteral("\n\n"));
     result.detectionFinished = true;
