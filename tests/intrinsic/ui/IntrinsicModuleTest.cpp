@@ -2,7 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <QTest>
 #include <QtWidgets>
+
+#include <opencv2/imgproc.hpp>
+
+#include <iostream>
 
 #include <vtkPropCollection.h>
 
@@ -12,6 +17,7 @@
 #include "intrinsic/ui/IntrinsicCalibrationWidget.h"
 #include "sensors/ui/SensorTree.h"
 #include "support/TestSupport.h"
+#include "targets/TargetDetection.h"
 #include "widgets/ImageLabelWidget.h"
 
 using namespace vantiro;
@@ -166,4 +172,100 @@ TEST_F(IntrinsicModuleTest, AbortUncheckedImagesTargetChangesAndNewLists)
     EXPECT_EQ(module->list_images->item(5)->checkState(), Qt::Checked);
     EXPECT_FALSE(module->group_outliers->isChecked() || module->state().images[0].hasCorners());
     EXPECT_TRUE(module->group_reproj_err->isHidden() && props() == 0);
+}
+
+TEST_F(IntrinsicModuleTest, WindowRepaintsAndAbortReactsWhileALongListIsDetected)
+{
+    // Twelve views scaled up to 1920 x 1440: each takes a noticeable time to detect.
+    static QTemporaryDir large;
+    QStringList big;
+    for (int i = 0; i < 12; ++i) {
+        big << large.path() + QString("/large_%1.png").arg(i);
+        if (QFileInfo::exists(big.last()))
+            continue;
+        cv::Mat view = cv::imread(QFile::encodeName(intrinsic_test::views()[size_t(i)].path).toStdString());
+        cv::resize(view, view, {}, 3.0, 3.0, cv::INTER_CUBIC);
+        cv::imwrite(QFile::encodeName(big.last()).toStdString(), view);
+    }
+    QElapsedTimer clock;
+    clock.start();
+    TargetCornerList corners;
+    ASSERT_TRUE(detectTarget(cv::imread(QFile::encodeName(big[0]).toStdString(), cv::IMREAD_GRAYSCALE),
+                             intrinsic_test::kTarget, corners));
+    const qint64 oneImage = clock.elapsed();
+
+    paths = big;
+    module->button_change_dir->click();
+    module->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(module));
+
+    // A timer asks for a repaint of the image list every 5 ms and notes the gaps between its
+    // turns while images are being detected; the list counts its paints.
+    struct PaintCounter : QObject
+    {
+        int paints = 0;
+        bool eventFilter(QObject*, QEvent* e) override
+        {
+            paints += e->type() == QEvent::Paint;
+            return false;
+        }
+    } counter;
+    module->list_images->viewport()->installEventFilter(&counter);
+    qint64 last = -1, longestGap = 0;
+    int turns = 0;
+    bool shot = false;
+    const QString screenshot = test::artefactDir() + "/intrinsic_module_detecting.png";
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        const bool detecting = module->busy() && !log().contains("Intrinsic calibration with");
+        const qint64 now = clock.elapsed();
+        if (detecting && last >= 0)
+            longestGap = std::max(longestGap, now - last);
+        last = detecting ? now : -1;
+        turns += detecting;
+        module->list_images->viewport()->update();
+        if (detecting && !shot && log().contains("Detecting targets: 0 1 2 ")) {
+            shot = module->grab().toImage().save(screenshot);
+            last = clock.elapsed(); // the test's own grab is not the window's wait
+        }
+    });
+    ticker.start(5);
+    clock.restart();
+    const int paintsBefore = counter.paints;
+    module->button_calibrate->click();
+    const qint64 run = clock.elapsed();
+    ASSERT_TRUE(log().contains("Detecting targets: 0 1 2 3 4 5 6 7 8 9 10 11 \n\nIntrinsic calibration with 12/12"))
+        << log().toStdString();
+    std::cerr << "one image " << oneImage << " ms, run " << run << " ms, " << turns << " event-loop turns, longest gap "
+              << longestGap << " ms, " << counter.paints - paintsBefore << " paints of the list\n";
+    EXPECT_GT(turns, 10);
+    EXPECT_LT(longestGap, std::max<qint64>(oneImage / 2, 50)) << "the window never waits for a detection";
+    EXPECT_GE(counter.paints - paintsBefore, turns / 4) << "the list repainted throughout";
+    EXPECT_TRUE(shot) << "a screenshot of the window mid-run";
+
+    // Abort while images are in flight: the abort line comes within about one detection, and
+    // nothing follows it.
+    module->button_change_dir->click();
+    module->text_log->clear();
+    qint64 pressedAt = -1;
+    const QMetaObject::Connection pressAbort = QObject::connect(module->text_log, &QTextEdit::textChanged, module, [&] {
+        if (pressedAt < 0 && log().contains("Detecting targets: 0 1 ")) {
+            pressedAt = clock.elapsed();
+            QTest::mouseClick(module->button_calibrate, Qt::LeftButton);
+        }
+    });
+    clock.restart();
+    QTest::mouseClick(module->button_calibrate, Qt::LeftButton);
+    const qint64 stopped = clock.elapsed();
+    ASSERT_GE(pressedAt, 0);
+    std::cerr << "abort took " << stopped - pressedAt << " ms\n";
+    EXPECT_LT(stopped - pressedAt, 3 * oneImage + 200) << "not after the remaining images";
+    EXPECT_TRUE(log().endsWith("Detecting targets: 0 1 Calibration aborted \n\n")) << log().toStdString();
+    EXPECT_TRUE(module->button_calibrate->text() == "Calibrate" && !module->busy());
+    const QString final = log();
+    QTest::qWait(300);
+    EXPECT_EQ(log(), final) << "no line after the abort line";
+    EXPECT_FALSE(module->state().images[2].hasCorners());
+    QObject::disconnect(pressAbort);
+    module->list_images->viewport()->removeEventFilter(&counter);
 }
