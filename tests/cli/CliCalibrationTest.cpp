@@ -3,10 +3,14 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
+#include <QThread>
 #include <QTemporaryDir>
 
 #include <opencv2/calib3d.hpp>
 #include <opencv2/imgcodecs.hpp>
+
+#include <csignal>
 
 #include "CliTestSupport.h"
 #include "app/ProjectFile.h"
@@ -92,6 +96,30 @@ TEST(CliCalibration, DetectCountsCornersAndWritesCornerFiles)
     r = run({"detect", "--target", kTarget, blank});
     EXPECT_EQ(r.code, 1);
     EXPECT_EQ(r.err, "vantiro-cli detect: the target was not found in any image\n");
+}
+
+TEST(CliCalibration, CtrlCStopsDetectionWithEveryReportedImageInOrder)
+{
+    // Many names for one view: the run lasts long enough to be interrupted.
+    QTemporaryDir dir;
+    const int count = 400;
+    const auto name = [&dir](int i) { return dir.filePath(QString("v%1.png").arg(i, 3, 10, QChar('0'))); };
+    for (int i = 0; i < count; ++i)
+        ASSERT_TRUE(QFile::link(dataSet() + "/intrinsic/view_00.png", name(i)));
+    QProcess p;
+    p.start(binary(), {"detect", "--target", kTarget, dir.path() + "/*.png"});
+    ASSERT_TRUE(p.waitForStarted());
+    QThread::msleep(500);
+    ASSERT_EQ(p.state(), QProcess::Running);
+    ::kill(pid_t(p.processId()), SIGINT);
+    ASSERT_TRUE(p.waitForFinished(20000));
+    EXPECT_EQ(p.exitCode(), 130);
+    const QStringList lines = QString::fromLocal8Bit(p.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    const QString err = QString::fromLocal8Bit(p.readAllStandardError());
+    EXPECT_EQ(err, QString("vantiro-cli detect: interrupted after %1 of %2 images\n").arg(lines.size()).arg(count));
+    EXPECT_LT(lines.size(), count);
+    for (int i = 0; i < int(lines.size()); ++i)
+        EXPECT_EQ(lines[i], name(i) + ": 54 corners") << i;
 }
 
 TEST(CliCalibration, IntrinsicWritesTheIntrinsicsFileAndPrintsTheModuleLog)
