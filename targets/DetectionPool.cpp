@@ -242,13 +242,12 @@ void setDetectionWorkerCount(int workers)
 ImageDetection loadAndDetect(const QString& path, const MainWindowSettings& target, const StopToken& stop)
 {
     ImageDetection result;
-    if (stop.stopRequested())
-        return result;
     const cv::Mat grey = cv::imread(QFile::encodeName(path).toStdString(), cv::IMREAD_GRAYSCALE);
     if (grey.empty())
         return result;
     result.readable = true;
     result.size = grey.size();
+    // The detection is the long part: skip it once the run has stopped.
     if (stop.stopRequested())
         return result;
     result.found = detectTarget(grey, target, result.corners) && !result.corners.empty();

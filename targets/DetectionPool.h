@@ -119,7 +119,7 @@ struct ImageDetection
     TargetCornerList corners;
 };
 // Exceptions of detectTarget (settings the library refuses) reach the caller through the pool.
-// With stop requested before the detection, returns without detecting.
+// With stop requested once the image is read, returns without detecting.
 ImageDetection loadAndDetect(const QString& path, const MainWindowSettings& target, const StopToken& stop = {});
 
 namespace detail {

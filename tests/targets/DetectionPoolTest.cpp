@@ -256,6 +256,7 @@ TEST(DetectionPool, TheLibraryKeepsOneThreadWhileSeveralWorkersRunAndGetsItsCoun
     EXPECT_EQ(threadsSeen(4, {.workers = 2}), std::vector<int>(4, 1));
     EXPECT_EQ(cv::getNumThreads(), before);
     EXPECT_EQ(threadsSeen(4, {.workers = 1}), std::vector<int>(4, 2)) << "one worker: the library keeps its threads";
+    EXPECT_EQ(threadsSeen(1, {.workers = 2}), std::vector<int>(1, 2)) << "one image needs one worker only";
     EXPECT_EQ(threadsSeen(4, {.workers = 2, .capLibraryThreads = false}), std::vector<int>(4, 2));
     // A run started inside another (the GUI's event processing allows that) leaves the setting
     // to the outer one.
@@ -360,7 +361,8 @@ TEST(DetectionPool, ParallelDetectionEqualsTheOneByOneRunBitForBit)
                         a.corners[c].objectPoint == b.corners[c].objectPoint && a.corners[c].id == b.corners[c].id)
                 << i << " corner " << c;
     }
-    // A stop asked before the work starts skips the detection.
+    // A stop asked before the detection skips it.
     std::atomic<bool> stop{true};
-    EXPECT_FALSE(loadAndDetect(items[0].path, items[0].target, StopToken(&stop)).found);
+    const ImageDetection stopped = loadAndDetect(items[0].path, items[0].target, StopToken(&stop));
+    EXPECT_TRUE(stopped.readable && !stopped.found && stopped.corners.empty());
 }
