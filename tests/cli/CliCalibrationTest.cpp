@@ -96,6 +96,15 @@ TEST(CliCalibration, DetectCountsCornersAndWritesCornerFiles)
     r = run({"detect", "--target", kTarget, blank});
     EXPECT_EQ(r.code, 1);
     EXPECT_EQ(r.err, "vantiro-cli detect: the target was not found in any image\n");
+
+    // Settings the library refuses (2 x 2 inner corners) fail at the first image it sees, named.
+    QFile broken(dir.filePath("broken.png"));
+    ASSERT_TRUE(broken.open(QIODevice::WriteOnly) && broken.write("no image") > 0);
+    broken.close();
+    r = run({"detect", "--target", "chessboard:3x3:25", broken.fileName(), copies[1], copies[2]});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.out, broken.fileName() + ": cannot read the image\n");
+    EXPECT_TRUE(r.err.startsWith("vantiro-cli detect: " + copies[1] + ": ")) << r.err.toStdString();
 }
 
 TEST(CliCalibration, CtrlCStopsDetectionWithEveryReportedImageInOrder)

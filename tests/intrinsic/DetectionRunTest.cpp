@@ -127,3 +127,25 @@ TEST(IntrinsicDetection, AbortInTheMiddleEndsTheLogAtTheAbortLineAndKeepsWhatWas
         << tagged(again).toStdString();
     setDetectionWorkerCount(0);
 }
+
+TEST(IntrinsicDetection, ALibraryErrorInAWorkerEndsTheRunWhereTheOneByOneRunWould)
+{
+    // The library refuses the 2 x 2 inner corners of a 3 x 3 board: the first image it is asked
+    // about ends the run, after the indices before it and with nothing after.
+    QTemporaryDir dir, wd;
+    IntrinsicState state = mixedList(dir);
+    state.images[0].checked = false;
+    CalibrationRequest request{.options = {}, .target = kTarget, .workingDirectory = wd.path()};
+    request.target.numSquaresX = request.target.numSquaresY = 3;
+    setDetectionWorkerCount(4);
+    RecordingLogSink log;
+    const CalibrationResult r = calibrateIntrinsics(state, request, HookRecorder().hooks(), log);
+    setDetectionWorkerCount(0);
+    EXPECT_EQ(r.status, CalibrationStatus::LibraryError);
+    const QString all = tagged(log);
+    const qsizetype at = all.indexOf("Detecting targets: <grey>0 </><reused>1 </><red>OpenCV exception caught: ");
+    EXPECT_GT(at, 0) << all.toStdString();
+    EXPECT_TRUE(all.endsWith("\nAborting.\n\n</>") && all.count("\n") - all.left(at).count("\n") == 4)
+        << all.toStdString();
+    EXPECT_FALSE(state.images[2].hasCorners() || state.images[4].hasCorners());
+}
