@@ -255,8 +255,9 @@ void run(IntrinsicState& state, const CalibrationRequest& request, const Calibra
     };
     jobs.abort = hooks.abort;
     jobs.progress = hooks.progress;
+    // At once, while the images in flight are still being finished.
+    jobs.aborted = [&log] { log.append(QStringLiteral("Calibration aborted \n\n"), logcolor::Red); };
     if (runInListOrder(int(state.images.size()), jobs) == PoolStatus::Aborted) {
-        log.append(QStringLiteral("Calibration aborted \n\n"), logcolor::Red);
         result.status = CalibrationStatus::Aborted;
         return;
     }

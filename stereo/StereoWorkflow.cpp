@@ -389,8 +389,9 @@ void run(StereoState& state, const StereoRequest& request, const StereoHooks& ho
     };
     jobs.abort = hooks.abort;
     jobs.progress = hooks.progress;
+    // At once, while the images in flight are still being finished.
+    jobs.aborted = [&log] { log.append(QStringLiteral("Calibration aborted \n\n"), logcolor::Red); };
     if (runInListOrder(pairCount, jobs) == PoolStatus::Aborted) {
-        log.append(QStringLiteral("Calibration aborted \n\n"), logcolor::Red);
         result.status = StereoStatus::Aborted;
         return;
     }

@@ -284,6 +284,13 @@ PoolStatus runErased(int count, const ErasedJobs& jobs, const PoolOptions& optio
         pool.requestStop();
         pool.join(poll, keepAlive);
     };
+    auto abortRun = [&] {
+        pool.requestStop();
+        if (jobs.aborted)
+            jobs.aborted();
+        pool.join(poll, keepAlive);
+        return PoolStatus::Aborted;
+    };
 
     int reported = -1;
     auto report = [&](int finished) {
@@ -310,17 +317,13 @@ PoolStatus runErased(int count, const ErasedJobs& jobs, const PoolOptions& optio
                 closed = true;
             }
 
-            if (jobs.abort && jobs.abort()) {
-                stopAndJoin();
-                return PoolStatus::Aborted;
-            }
+            if (jobs.abort && jobs.abort())
+                return abortRun();
             int finished = 0;
             while (!pool.waitFor(next, poll, finished)) {
                 report(finished);
-                if (jobs.abort && jobs.abort()) {
-                    stopAndJoin();
-                    return PoolStatus::Aborted;
-                }
+                if (jobs.abort && jobs.abort())
+                    return abortRun();
             }
             report(finished);
             if (const std::exception_ptr error = pool.error(next)) {

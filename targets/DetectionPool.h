@@ -16,7 +16,9 @@
 //   };
 //   jobs.deliver = [&](int i, ImageDetection* found) { ... log "i " in its colour, keep the corners ... };
 //   jobs.abort = hooks.abort;
-//   if (runInListOrder(int(images.size()), jobs) == PoolStatus::Aborted) { ... the abort line ...; return; }
+//   jobs.aborted = [&] { log.append("Calibration aborted \n\n", logcolor::Red); };
+//   if (runInListOrder(int(images.size()), jobs) == PoolStatus::Aborted)
+//       return;
 //
 // Contract
 // - prepare(i): calling thread, list order, at most `window` indices ahead of delivery (so it may
@@ -29,10 +31,11 @@
 // - abort(): calling thread; asked before every delivery (where the one-by-one loop asked it
 //   before every image) and every pollMs while a result is awaited. The GUI's check processes
 //   events there, so the window repaints and the Abort button reacts during a detection. Once
-//   it says true nothing more is prepared, dispatched or delivered; Work in flight is told to
-//   stop (StopToken) and its results are dropped; the call returns Aborted when the workers
-//   have been joined (abort() is still asked while they finish, its answer ignored). The abort
-//   line is the caller's to log.
+//   it says true nothing more is prepared, dispatched or delivered; aborted() is told at once
+//   (the place for the abort line, so that it shows within an event-loop turn of the click);
+//   Work in flight is told to stop (StopToken) and its results are dropped; the call returns
+//   Aborted when the workers have been joined, which takes up to the rest of one detection
+//   (abort() is still asked meanwhile, its answer ignored, so the window stays alive).
 // - An exception thrown by a Work is rethrown on the calling thread at that index's turn (after
 //   deliver(i - 1)), once the workers are stopped and joined: the run ends where the one-by-one
 //   loop would have ended. An exception from prepare, deliver, abort or progress likewise stops
@@ -85,6 +88,7 @@ template <class Result> struct OrderedJobs
     std::function<Work<Result>(int index)> prepare;
     std::function<void(int index, Result* result)> deliver;
     AbortCheck abort;                                  // optional
+    std::function<void()> aborted;                     // optional
     std::function<void(int done, int total)> progress; // optional
 };
 
@@ -131,6 +135,7 @@ struct ErasedJobs
     std::function<ErasedWork(int)> prepare;
     std::function<void(int, bool dispatched)> deliver;
     AbortCheck abort;
+    std::function<void()> aborted;
     std::function<void(int, int)> progress;
 };
 
@@ -159,6 +164,7 @@ PoolStatus runInListOrder(int count, const OrderedJobs<Result>& jobs, const Pool
         slot.reset();
     };
     erased.abort = jobs.abort;
+    erased.aborted = jobs.aborted;
     erased.progress = jobs.progress;
     return detail::runErased(count, erased, options);
 }

@@ -177,6 +177,11 @@ TEST(DetectionPool, AbortStopsDispatchingDropsWorkInFlightAndJoinsTheWorkers)
         aborted = aborted || (trace.delivered.size() == 3 && meter.started == 5);
         return aborted;
     };
+    int abortedCalls = 0, runningThen = -1;
+    jobs.aborted = [&] {
+        ++abortedCalls;
+        runningThen = meter.running;
+    };
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(runInListOrder(40, jobs, {.workers = 2}), PoolStatus::Aborted);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -187,6 +192,7 @@ TEST(DetectionPool, AbortStopsDispatchingDropsWorkInFlightAndJoinsTheWorkers)
     EXPECT_EQ(meter.sawStop, 2) << "both works in flight were told to stop";
     EXPECT_LT(seconds, 2.0) << "the run did not wait for the work to run out";
     EXPECT_GE(asksAfterAbort, 1) << "the check kept the caller alive while the workers finished";
+    EXPECT_TRUE(abortedCalls == 1 && runningThen == 2) << "told once, before the work in flight was waited for";
 }
 
 TEST(DetectionPool, ExceptionsEndTheRunAtTheirTurnAfterTheWorkersAreJoined)
@@ -206,6 +212,7 @@ TEST(DetectionPool, ExceptionsEndTheRunAtTheirTurnAfterTheWorkersAreJoined)
             return i;
         };
     });
+    jobs.aborted = [] { ADD_FAILURE() << "a failure is no abort"; };
     try {
         runInListOrder(20, jobs, {.workers = 5});
         ADD_FAILURE() << "no exception";
