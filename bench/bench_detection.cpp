@@ -24,6 +24,7 @@
 #include <opencv2/calib3d.hpp>
 #include <opencv2/imgcodecs.hpp>
 
+#include <functional>
 #include <map>
 #include <memory>
 
@@ -226,8 +227,14 @@ int detectInPool(const QStringList& list, const MainWindowSettings& target, cons
     return found;
 }
 
-void finishList(benchmark::State& state, int n, int found)
+// Times detect on the list of state.range(0) views; every view must be found.
+void timeList(benchmark::State& state, const std::function<int(const QStringList&)>& detect)
 {
+    const int n = int(state.range(0));
+    const QStringList list = listOf(n);
+    int found = 0;
+    for (auto _ : state)
+        found = detect(list);
     if (found != n)
         state.SkipWithError("a view was not found");
     state.counters["ms_per_image"] =
@@ -237,56 +244,33 @@ void finishList(benchmark::State& state, int n, int found)
 
 void BM_DetectList_Sequential(benchmark::State& state)
 {
-    const int n = int(state.range(0));
-    const QStringList list = listOf(n);
-    int found = 0;
-    for (auto _ : state)
-        found = detectOneByOne(list, settingsFor(Chessboard));
-    finishList(state, n, found);
+    timeList(state, [](const QStringList& list) { return detectOneByOne(list, settingsFor(Chessboard)); });
 }
 
 void BM_DetectList_Parallel(benchmark::State& state)
 {
-    const int n = int(state.range(0));
-    const QStringList list = listOf(n);
-    int found = 0;
-    for (auto _ : state)
-        found = detectInPool(list, settingsFor(Chessboard), {});
-    finishList(state, n, found);
-    state.counters["workers"] = std::min(n, vantiro::detectionWorkerCount());
+    timeList(state, [](const QStringList& list) { return detectInPool(list, settingsFor(Chessboard), {}); });
+    state.counters["workers"] = std::min(int(state.range(0)), vantiro::detectionWorkerCount());
 }
 
 void BM_DetectList_Sequential_Threads(benchmark::State& state)
 {
-    const int n = int(state.range(0));
-    const QStringList list = listOf(n);
     const int before = cv::getNumThreads();
     cv::setNumThreads(int(state.range(1)));
-    int found = 0;
-    for (auto _ : state)
-        found = detectOneByOne(list, settingsFor(Chessboard));
+    timeList(state, [](const QStringList& list) { return detectOneByOne(list, settingsFor(Chessboard)); });
     cv::setNumThreads(before);
-    finishList(state, n, found);
 }
 
 void BM_DetectList_Parallel_Workers(benchmark::State& state)
 {
-    const int n = int(state.range(0));
-    const QStringList list = listOf(n);
-    int found = 0;
-    for (auto _ : state)
-        found = detectInPool(list, settingsFor(Chessboard), {.workers = int(state.range(1))});
-    finishList(state, n, found);
+    const vantiro::PoolOptions options{.workers = int(state.range(1))};
+    timeList(state, [&](const QStringList& list) { return detectInPool(list, settingsFor(Chessboard), options); });
 }
 
 void BM_DetectList_Parallel_SharedLibrary(benchmark::State& state)
 {
-    const int n = int(state.range(0));
-    const QStringList list = listOf(n);
-    int found = 0;
-    for (auto _ : state)
-        found = detectInPool(list, settingsFor(Chessboard), {.workers = int(state.range(1)), .capLibraryThreads = false});
-    finishList(state, n, found);
+    const vantiro::PoolOptions options{.workers = int(state.range(1)), .capLibraryThreads = false};
+    timeList(state, [&](const QStringList& list) { return detectInPool(list, settingsFor(Chessboard), options); });
 }
 
 void lists(benchmark::internal::Benchmark* b)

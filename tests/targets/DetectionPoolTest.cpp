@@ -9,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <numeric>
 #include <set>
 #include <stdexcept>
@@ -84,6 +85,24 @@ OrderedJobs<int> tracedJobs(Trace& trace, const std::function<Work<int>(int)>& p
     return jobs;
 }
 
+// Every index dispatched; Work i runs body(i, stop) metered and returns i.
+OrderedJobs<int> meteredJobs(Trace& trace, Meter& meter, const std::function<void(int, const StopToken&)>& body)
+{
+    return tracedJobs(trace, [&meter, body](int i) -> Work<int> {
+        return [&meter, body, i](const StopToken& stop) {
+            meter.enter();
+            try {
+                body(i, stop);
+            } catch (...) {
+                meter.leave();
+                throw;
+            }
+            meter.leave();
+            return i;
+        };
+    });
+}
+
 std::vector<int> upTo(int n)
 {
     std::vector<int> v(static_cast<size_t>(n));
@@ -157,16 +176,11 @@ TEST(DetectionPool, AbortStopsDispatchingDropsWorkInFlightAndJoinsTheWorkers)
     // short) and then run until told to stop (at most 5 s).
     Meter meter;
     Trace trace;
-    OrderedJobs<int> jobs = tracedJobs(trace, [&](int i) -> Work<int> {
-        return [&, i](const StopToken& stop) {
-            meter.enter();
-            if (i >= 3) {
-                std::this_thread::sleep_for(60ms);
-                waitForStop(stop, meter, 5000ms);
-            }
-            meter.leave();
-            return i;
-        };
+    OrderedJobs<int> jobs = meteredJobs(trace, meter, [&](int i, const StopToken& stop) {
+        if (i >= 3) {
+            std::this_thread::sleep_for(60ms);
+            waitForStop(stop, meter, 5000ms);
+        }
     });
     int asksAfterAbort = 0;
     bool aborted = false;
@@ -200,17 +214,10 @@ TEST(DetectionPool, ExceptionsEndTheRunAtTheirTurnAfterTheWorkersAreJoined)
     // Work 4 fails at once while 0..3 are still busy: 0..3 are handed back first.
     Meter meter;
     Trace trace;
-    OrderedJobs<int> jobs = tracedJobs(trace, [&](int i) -> Work<int> {
-        return [&, i](const StopToken& stop) {
-            meter.enter();
-            if (i == 4) {
-                meter.leave();
-                throw cv::Exception(cv::Error::StsBadArg, "refused", "detect", "file", 1);
-            }
-            waitForStop(stop, meter, std::chrono::milliseconds(i < 4 ? 30 : 5000));
-            meter.leave();
-            return i;
-        };
+    OrderedJobs<int> jobs = meteredJobs(trace, meter, [&](int i, const StopToken& stop) {
+        if (i == 4)
+            throw cv::Exception(cv::Error::StsBadArg, "refused", "detect", "file", 1);
+        waitForStop(stop, meter, std::chrono::milliseconds(i < 4 ? 30 : 5000));
     });
     jobs.aborted = [] { ADD_FAILURE() << "a failure is no abort"; };
     try {
@@ -225,13 +232,8 @@ TEST(DetectionPool, ExceptionsEndTheRunAtTheirTurnAfterTheWorkersAreJoined)
     // The caller's own callback failing has the same effect.
     Meter meter2;
     Trace trace2;
-    OrderedJobs<int> failing = tracedJobs(trace2, [&](int i) -> Work<int> {
-        return [&, i](const StopToken& stop) {
-            meter2.enter();
-            waitForStop(stop, meter2, std::chrono::milliseconds(i < 3 ? 0 : 5000));
-            meter2.leave();
-            return i;
-        };
+    OrderedJobs<int> failing = meteredJobs(trace2, meter2, [&](int i, const StopToken& stop) {
+        waitForStop(stop, meter2, std::chrono::milliseconds(i < 3 ? 0 : 5000));
     });
     const auto deliver = failing.deliver;
     failing.deliver = [&](int i, int* r) {
