@@ -337,17 +337,13 @@ TEST(StereoWorkflow, PairsDetectedOnManyWorkersLogAndKeepWhatOneWorkerDoes)
     EXPECT_EQ(inColour(logs[1], logcolor::Secondary), "4 ");
     EXPECT_EQ(inColour(logs[1], logcolor::Orange), "Warning: Image could not be read: " + paths[1][2] + "\n");
     EXPECT_EQ(logs[0].text(), logs[1].text());
-    ASSERT_EQ(logs[0].segments.size(), logs[1].segments.size());
-    for (size_t s = 0; s < logs[0].segments.size(); ++s)
-        EXPECT_TRUE(logs[0].segments[s].color == logs[1].segments[s].color &&
-                    logs[0].segments[s].bold == logs[1].segments[s].bold)
-            << s;
+    for (const QString& c : {logcolor::Green, logcolor::Red, logcolor::Secondary, logcolor::Orange})
+        EXPECT_EQ(inColour(logs[0], c), inColour(logs[1], c));
     for (size_t i = 0; i < 8; ++i) {
         const StereoPair &a = states[0].pairs[i], &b = states[1].pairs[i];
         EXPECT_TRUE(a.primaryPoints == b.primaryPoints && a.secondaryPoints == b.secondaryPoints &&
-                    a.objectPoints == b.objectPoints && a.primarySize == b.primarySize)
+                    a.objectPoints == b.objectPoints && b.hasCorners() == (i == 0 || i == 3 || i >= 5))
             << i;
-        EXPECT_EQ(b.hasCorners(), i == 0 || i == 3 || i >= 5) << i;
     }
 }
 

@@ -5,14 +5,11 @@
 
 #include <opencv2/imgcodecs.hpp>
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
 #include <functional>
 #include <numeric>
-#include <set>
-#include <stdexcept>
 #include <thread>
 
 #include "TargetTestSupport.h"
@@ -24,84 +21,54 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// What the calling thread saw of a run.
-struct Trace
+// A run over int results as the calling thread and the workers saw it. Work i returns i * i.
+struct Probe
 {
-    std::vector<int> prepared, delivered, progress;
-    std::vector<int> values; // the result delivered, -1 for "not dispatched"
-    int maxAhead = 0;        // prepared but not yet delivered
-};
+    std::vector<int> prepared, delivered, values, progress; // values: -1 when not dispatched
+    int maxAhead = 0;                                       // prepared, not yet delivered
+    std::atomic<int> running{0}, maxRunning{0}, started{0}, finished{0}, sawStop{0}, lastDone{0};
 
-// Work that counts how many run at once and whether they saw the stop.
-struct Meter
-{
-    std::atomic<int> running{0}, maxRunning{0}, started{0}, finished{0}, sawStop{0};
-    std::mutex mutex;
-    std::set<std::thread::id> threads;
-
-    void enter()
+    // Dispatches every index but those skip() names; Work i runs body(i, stop).
+    OrderedJobs<int> jobs(const std::function<void(int, const StopToken&)>& body,
+                          const std::function<bool(int)>& skip = [](int) { return false; })
     {
-        ++started;
-        const int now = ++running;
-        int seen = maxRunning.load();
-        while (now > seen && !maxRunning.compare_exchange_weak(seen, now)) {
-        }
-        const std::lock_guard<std::mutex> lock(mutex);
-        threads.insert(std::this_thread::get_id());
-    }
-    void leave()
-    {
-        --running;
-        ++finished;
-    }
-};
-
-// Waits for the stop (or the time) in small steps, as a multi-step job does.
-void waitForStop(const StopToken& stop, Meter& meter, std::chrono::milliseconds limit)
-{
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < end) {
-        if (stop.stopRequested()) {
-            ++meter.sawStop;
-            return;
-        }
-        std::this_thread::sleep_for(1ms);
-    }
-}
-
-OrderedJobs<int> tracedJobs(Trace& trace, const std::function<Work<int>(int)>& prepare)
-{
-    OrderedJobs<int> jobs;
-    jobs.prepare = [&trace, prepare](int i) {
-        trace.prepared.push_back(i);
-        trace.maxAhead = std::max(trace.maxAhead, int(trace.prepared.size() - trace.delivered.size()));
-        return prepare(i);
-    };
-    jobs.deliver = [&trace](int i, int* result) {
-        trace.delivered.push_back(i);
-        trace.values.push_back(result ? *result : -1);
-    };
-    jobs.progress = [&trace](int done, int total) { trace.progress.push_back(done * 100 + total); };
-    return jobs;
-}
-
-// Every index dispatched; Work i runs body(i, stop) metered and returns i.
-OrderedJobs<int> meteredJobs(Trace& trace, Meter& meter, const std::function<void(int, const StopToken&)>& body)
-{
-    return tracedJobs(trace, [&meter, body](int i) -> Work<int> {
-        return [&meter, body, i](const StopToken& stop) {
-            meter.enter();
-            try {
+        OrderedJobs<int> j;
+        j.prepare = [this, body, skip](int i) -> Work<int> {
+            prepared.push_back(i);
+            maxAhead = std::max(maxAhead, int(prepared.size() - delivered.size()));
+            if (skip(i))
+                return {};
+            return [this, body, i](const StopToken& stop) {
+                ++started;
+                for (int now = ++running, seen = maxRunning; now > seen && !maxRunning.compare_exchange_weak(seen, now);) {
+                }
+                struct Leave { Probe* p; ~Leave() { --p->running; ++p->finished; } } leave{this};
                 body(i, stop);
-            } catch (...) {
-                meter.leave();
-                throw;
-            }
-            meter.leave();
-            return i;
+                return i * i;
+            };
         };
-    });
-}
+        j.deliver = [this](int i, int* r) {
+            delivered.push_back(i);
+            values.push_back(r ? *r : -1);
+        };
+        j.progress = [this](int done, int) {
+            progress.push_back(done);
+            lastDone = done;
+        };
+        return j;
+    }
+
+    // Waits for the stop (at most 'limit') in small steps, as a job of several steps does.
+    void waitForStop(const StopToken& stop, std::chrono::milliseconds limit)
+    {
+        for (const auto end = std::chrono::steady_clock::now() + limit; std::chrono::steady_clock::now() < end;
+             std::this_thread::sleep_for(1ms))
+            if (stop.stopRequested()) {
+                ++sawStop;
+                return;
+            }
+    }
+};
 
 std::vector<int> upTo(int n)
 {
@@ -115,109 +82,76 @@ std::vector<int> upTo(int n)
 TEST(DetectionPool, HandsResultsBackInListOrderWhileTheWorkRunsConcurrentlyAndBounded)
 {
     // Every fourth index is not dispatched. Work 0 waits until the calling thread has reported
-    // two finished indices: the skipped 3 and at least one other work, finished out of order
-    // and counted while 0 was still running.
-    Meter meter;
-    std::atomic<int> reported{0};
-    Trace trace;
+    // two finished indices (the skipped 3 and another work, counted while 0 still ran).
+    Probe probe;
     const std::thread::id caller = std::this_thread::get_id();
-    OrderedJobs<int> jobs = tracedJobs(trace, [&](int i) -> Work<int> {
-        if (i % 4 == 3)
-            return {};
-        return [&, i](const StopToken&) {
-            meter.enter();
-            EXPECT_NE(std::this_thread::get_id(), caller);
-            const auto end = std::chrono::steady_clock::now() + 5s;
-            while (i == 0 && reported < 2 && std::chrono::steady_clock::now() < end)
-                std::this_thread::sleep_for(1ms);
-            EXPECT_TRUE(i != 0 || reported >= 2) << "progress counts work finished ahead of index 0";
-            std::this_thread::sleep_for(std::chrono::milliseconds(2 * (i % 3)));
-            meter.leave();
-            return i * i;
-        };
-    });
-    const auto progress = jobs.progress;
-    jobs.progress = [&](int done, int total) {
-        reported = done;
-        progress(done, total);
-    };
     int asked = 0;
-    jobs.abort = [&asked] {
-        ++asked;
-        return false;
-    };
+    OrderedJobs<int> jobs = probe.jobs(
+        [&](int i, const StopToken&) {
+            EXPECT_NE(std::this_thread::get_id(), caller);
+            for (const auto end = std::chrono::steady_clock::now() + 5s;
+                 i == 0 && probe.lastDone < 2 && std::chrono::steady_clock::now() < end;)
+                std::this_thread::sleep_for(1ms);
+            EXPECT_TRUE(i != 0 || probe.lastDone >= 2) << "progress counts work finished ahead of index 0";
+            std::this_thread::sleep_for(std::chrono::milliseconds(2 * (i % 3)));
+        },
+        [](int i) { return i % 4 == 3; });
+    jobs.abort = [&asked] { return ++asked < 0; };
     ASSERT_EQ(runInListOrder(13, jobs, {.workers = 3}), PoolStatus::Finished);
-
-    EXPECT_EQ(trace.prepared, upTo(13));
-    EXPECT_EQ(trace.delivered, upTo(13));
+    EXPECT_TRUE(probe.prepared == upTo(13) && probe.delivered == upTo(13));
     for (int i = 0; i < 13; ++i)
-        EXPECT_EQ(trace.values[size_t(i)], i % 4 == 3 ? -1 : i * i) << i;
-    EXPECT_LE(trace.maxAhead, 6) << "two per worker";
-    EXPECT_TRUE(meter.maxRunning >= 2 && meter.maxRunning <= 3 && meter.threads.size() <= 3) << meter.maxRunning;
-    EXPECT_EQ(meter.finished, 10);
-    EXPECT_TRUE(trace.progress.front() == 13 && trace.progress.back() == 1313 &&
-                std::is_sorted(trace.progress.begin(), trace.progress.end()));
+        EXPECT_EQ(probe.values[size_t(i)], i % 4 == 3 ? -1 : i * i) << i;
+    EXPECT_LE(probe.maxAhead, 6) << "two per worker";
+    EXPECT_TRUE(probe.maxRunning >= 2 && probe.maxRunning <= 3 && probe.finished == 10) << probe.maxRunning;
+    EXPECT_TRUE(probe.progress.front() == 0 && probe.progress.back() == 13 &&
+                std::is_sorted(probe.progress.begin(), probe.progress.end()));
     EXPECT_GE(asked, 13) << "asked before every delivery at least";
 
-    // Nothing dispatched: the abort check is asked exactly once per index, as the one-by-one
-    // loop did, and no worker is needed.
-    Trace skipped;
-    OrderedJobs<int> none = tracedJobs(skipped, [](int) { return Work<int>(); });
+    // Nothing dispatched: asked exactly once per index, as the one-by-one loop did.
+    Probe none;
+    OrderedJobs<int> skipped = none.jobs([](int, const StopToken&) {}, [](int) { return true; });
     asked = 0;
-    none.abort = jobs.abort;
-    EXPECT_EQ(runInListOrder(7, none), PoolStatus::Finished);
-    EXPECT_TRUE(asked == 7 && skipped.delivered == upTo(7) && skipped.values == std::vector<int>(7, -1)) << asked;
-    EXPECT_EQ(runInListOrder(0, none), PoolStatus::Finished);
+    skipped.abort = jobs.abort;
+    EXPECT_EQ(runInListOrder(7, skipped), PoolStatus::Finished);
+    EXPECT_TRUE(asked == 7 && none.values == std::vector<int>(7, -1)) << asked;
 }
 
 TEST(DetectionPool, AbortStopsDispatchingDropsWorkInFlightAndJoinsTheWorkers)
 {
-    // Works 0..2 are quick; from 3 on they are busy for 60 ms (a detection cannot be cut
-    // short) and then run until told to stop (at most 5 s).
-    Meter meter;
-    Trace trace;
-    OrderedJobs<int> jobs = meteredJobs(trace, meter, [&](int i, const StopToken& stop) {
+    // Works 0..2 are quick; from 3 on they are busy for 60 ms (a detection cannot be cut short)
+    // and then run until told to stop (at most 5 s).
+    Probe probe;
+    OrderedJobs<int> jobs = probe.jobs([&](int i, const StopToken& stop) {
         if (i >= 3) {
             std::this_thread::sleep_for(60ms);
-            waitForStop(stop, meter, 5000ms);
+            probe.waitForStop(stop, 5000ms);
         }
     });
-    int asksAfterAbort = 0;
+    int asksAfterAbort = 0, abortedCalls = 0, runningThen = -1;
     bool aborted = false;
     jobs.abort = [&] {
-        if (aborted)
-            ++asksAfterAbort;
-        // Once works 3 and 4 are both under way.
-        aborted = aborted || (trace.delivered.size() == 3 && meter.started == 5);
+        asksAfterAbort += aborted;
+        aborted = aborted || (probe.delivered.size() == 3 && probe.started == 5); // 3 and 4 under way
         return aborted;
     };
-    int abortedCalls = 0, runningThen = -1;
-    jobs.aborted = [&] {
-        ++abortedCalls;
-        runningThen = meter.running;
-    };
+    jobs.aborted = [&] { ++abortedCalls, runningThen = probe.running; };
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(runInListOrder(40, jobs, {.workers = 2}), PoolStatus::Aborted);
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-
-    EXPECT_EQ(trace.delivered, upTo(3)) << "nothing handed back after the abort";
-    EXPECT_LE(trace.prepared.size(), 3u + 4u) << "dispatching stopped at once";
-    EXPECT_EQ(meter.started.load(), meter.finished.load()) << "no work outlives the run";
-    EXPECT_EQ(meter.sawStop, 2) << "both works in flight were told to stop";
-    EXPECT_LT(seconds, 2.0) << "the run did not wait for the work to run out";
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s) << "the work was told to stop, not run out";
+    EXPECT_TRUE(probe.delivered == upTo(3) && probe.prepared.size() <= 7) << "nothing more handed back or dispatched";
+    EXPECT_TRUE(probe.started == probe.finished && probe.sawStop == 2) << "both works in flight stopped and joined";
     EXPECT_GE(asksAfterAbort, 1) << "the check kept the caller alive while the workers finished";
     EXPECT_TRUE(abortedCalls == 1 && runningThen == 2) << "told once, before the work in flight was waited for";
 }
 
-TEST(DetectionPool, ExceptionsEndTheRunAtTheirTurnAfterTheWorkersAreJoined)
+TEST(DetectionPool, AnExceptionOfAWorkEndsTheRunAtItsTurnAfterTheWorkersAreJoined)
 {
     // Work 4 fails at once while 0..3 are still busy: 0..3 are handed back first.
-    Meter meter;
-    Trace trace;
-    OrderedJobs<int> jobs = meteredJobs(trace, meter, [&](int i, const StopToken& stop) {
+    Probe probe;
+    OrderedJobs<int> jobs = probe.jobs([&](int i, const StopToken& stop) {
         if (i == 4)
             throw cv::Exception(cv::Error::StsBadArg, "refused", "detect", "file", 1);
-        waitForStop(stop, meter, std::chrono::milliseconds(i < 4 ? 30 : 5000));
+        probe.waitForStop(stop, i < 4 ? 30ms : 5000ms);
     });
     jobs.aborted = [] { ADD_FAILURE() << "a failure is no abort"; };
     try {
@@ -226,36 +160,19 @@ TEST(DetectionPool, ExceptionsEndTheRunAtTheirTurnAfterTheWorkersAreJoined)
     } catch (const cv::Exception& e) {
         EXPECT_EQ(e.err, "refused");
     }
-    EXPECT_EQ(trace.delivered, upTo(4));
-    EXPECT_EQ(meter.started.load(), meter.finished.load());
-
-    // The caller's own callback failing has the same effect.
-    Meter meter2;
-    Trace trace2;
-    OrderedJobs<int> failing = meteredJobs(trace2, meter2, [&](int i, const StopToken& stop) {
-        waitForStop(stop, meter2, std::chrono::milliseconds(i < 3 ? 0 : 5000));
-    });
-    const auto deliver = failing.deliver;
-    failing.deliver = [&](int i, int* r) {
-        if (i == 2)
-            throw std::runtime_error("bookkeeping failed");
-        deliver(i, r);
-    };
-    EXPECT_THROW(runInListOrder(10, failing, {.workers = 2}), std::runtime_error);
-    EXPECT_TRUE(trace2.delivered == upTo(2) && meter2.started == meter2.finished);
+    EXPECT_TRUE(probe.delivered == upTo(4) && probe.started == probe.finished);
 }
 
 TEST(DetectionPool, TheLibraryKeepsOneThreadWhileSeveralWorkersRunAndGetsItsCountBack)
 {
     cv::setNumThreads(2);
-    const int before = cv::getNumThreads();
-    ASSERT_EQ(before, 2);
+    ASSERT_EQ(cv::getNumThreads(), 2);
     auto threadsSeen = [](int count, const PoolOptions& options, const std::function<void(int)>& atDelivery = {}) {
-        std::vector<int> seen(size_t(count), -1);
+        std::vector<int> seen;
         OrderedJobs<int> jobs;
         jobs.prepare = [](int) -> Work<int> { return [](const StopToken&) { return cv::getNumThreads(); }; };
         jobs.deliver = [&](int i, int* n) {
-            seen[size_t(i)] = *n;
+            seen.push_back(*n);
             if (atDelivery)
                 atDelivery(i);
         };
@@ -263,7 +180,7 @@ TEST(DetectionPool, TheLibraryKeepsOneThreadWhileSeveralWorkersRunAndGetsItsCoun
         return seen;
     };
     EXPECT_EQ(threadsSeen(4, {.workers = 2}), std::vector<int>(4, 1));
-    EXPECT_EQ(cv::getNumThreads(), before);
+    EXPECT_EQ(cv::getNumThreads(), 2);
     EXPECT_EQ(threadsSeen(4, {.workers = 1}), std::vector<int>(4, 2)) << "one worker: the library keeps its threads";
     EXPECT_EQ(threadsSeen(1, {.workers = 2}), std::vector<int>(1, 2)) << "one image needs one worker only";
     EXPECT_EQ(threadsSeen(4, {.workers = 2, .capLibraryThreads = false}), std::vector<int>(4, 2));
@@ -274,34 +191,27 @@ TEST(DetectionPool, TheLibraryKeepsOneThreadWhileSeveralWorkersRunAndGetsItsCoun
         if (i == 1)
             inner = threadsSeen(3, {.workers = 2});
     });
-    EXPECT_TRUE(outer == std::vector<int>(6, 1) && inner == std::vector<int>(3, 1));
-    EXPECT_EQ(cv::getNumThreads(), before);
+    EXPECT_TRUE(outer == std::vector<int>(6, 1) && inner == std::vector<int>(3, 1) && cv::getNumThreads() == 2);
 }
 
 TEST(DetectionPool, WorkerCountComesFromTheOverrideTheEnvironmentOrTheCores)
 {
     qunsetenv("VANTIRO_THREADS");
-    setDetectionWorkerCount(0);
     const int cores = detectionWorkerCount();
     EXPECT_GE(cores, 1);
-    qputenv("VANTIRO_THREADS", "5");
-    EXPECT_EQ(detectionWorkerCount(), 5);
     for (const char* bad : {"0", "-2", "two", "3x", ""}) {
         qputenv("VANTIRO_THREADS", bad);
         EXPECT_EQ(detectionWorkerCount(), cores) << bad;
     }
     qputenv("VANTIRO_THREADS", "5");
+    EXPECT_EQ(detectionWorkerCount(), 5);
     setDetectionWorkerCount(1);
     EXPECT_EQ(detectionWorkerCount(), 1) << "the override wins";
-    // The default run uses it: one worker thread for everything.
-    Meter meter;
-    OrderedJobs<int> jobs;
-    jobs.prepare = [&](int) -> Work<int> { return [&](const StopToken&) { meter.enter(); meter.leave(); return 0; }; };
-    jobs.deliver = [](int, int*) {};
+    Probe probe; // and a run with the defaults uses it
+    OrderedJobs<int> jobs = probe.jobs([](int, const StopToken&) { std::this_thread::sleep_for(2ms); });
     runInListOrder(6, jobs);
-    EXPECT_EQ(meter.threads.size(), 1u);
+    EXPECT_EQ(probe.maxRunning, 1);
     setDetectionWorkerCount(0);
-    qunsetenv("VANTIRO_THREADS");
 }
 
 TEST(DetectionPool, ParallelDetectionEqualsTheOneByOneRunBitForBit)

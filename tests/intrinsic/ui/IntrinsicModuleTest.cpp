@@ -211,10 +211,10 @@ TEST_F(IntrinsicModuleTest, WindowRepaintsAndAbortReactsWhileALongListIsDetected
         }
     } counter;
     module->list_images->viewport()->installEventFilter(&counter);
-    qint64 last = -1, longestGap = 0;
-    int turns = 0;
-    bool shot = false;
-    const QString screenshot = test::artefactDir() + "/intrinsic_module_detecting.png";
+    // In the second run below a second click on Abort comes two turns after the first, while
+    // the images in flight finish (the run sees the abort in the first turn).
+    qint64 last = -1, longestGap = 0, pressedAt = -1, abortLineAt = -1;
+    int turns = 0, turnsAfterPress = 0;
     QTimer ticker;
     QObject::connect(&ticker, &QTimer::timeout, [&] {
         const bool detecting = module->busy() && !log().contains("Intrinsic calibration with");
@@ -224,10 +224,8 @@ TEST_F(IntrinsicModuleTest, WindowRepaintsAndAbortReactsWhileALongListIsDetected
         last = detecting ? now : -1;
         turns += detecting;
         module->list_images->viewport()->update();
-        if (detecting && !shot && log().contains("Detecting targets: 0 1 2 ")) {
-            shot = module->grab().toImage().save(screenshot);
-            last = clock.elapsed(); // the test's own grab is not the window's wait
-        }
+        if (pressedAt >= 0 && ++turnsAfterPress == 2 && module->button_calibrate->text() == "Abort")
+            QTest::mouseClick(module->button_calibrate, Qt::LeftButton);
     });
     ticker.start(5);
     clock.restart();
@@ -241,13 +239,11 @@ TEST_F(IntrinsicModuleTest, WindowRepaintsAndAbortReactsWhileALongListIsDetected
     EXPECT_GT(turns, 10);
     EXPECT_LT(longestGap, std::max<qint64>(oneImage / 2, 50)) << "the window never waits for a detection";
     EXPECT_GE(counter.paints - paintsBefore, turns / 4) << "the list repainted throughout";
-    EXPECT_TRUE(shot) << "a screenshot of the window mid-run";
 
-    // Abort while images are in flight: the abort line comes within about one detection, and
-    // nothing follows it.
+    // Abort while images are in flight: the abort line at once, the run's end when they are
+    // done, and nothing after the line.
     module->button_change_dir->click();
     module->text_log->clear();
-    qint64 pressedAt = -1, abortLineAt = -1;
     const QMetaObject::Connection pressAbort = QObject::connect(module->text_log, &QTextEdit::textChanged, module, [&] {
         if (abortLineAt < 0 && log().contains("Calibration aborted"))
             abortLineAt = clock.elapsed();
@@ -256,15 +252,6 @@ TEST_F(IntrinsicModuleTest, WindowRepaintsAndAbortReactsWhileALongListIsDetected
             QTest::mouseClick(module->button_calibrate, Qt::LeftButton);
         }
     });
-    // A second click while the images in flight finish is one more abort request: given two
-    // event-loop turns after the first (the run sees the abort in the first).
-    int turnsAfterPress = 0;
-    QTimer again;
-    QObject::connect(&again, &QTimer::timeout, [&] {
-        if (pressedAt >= 0 && ++turnsAfterPress == 2 && module->button_calibrate->text() == "Abort")
-            QTest::mouseClick(module->button_calibrate, Qt::LeftButton);
-    });
-    again.start(5);
     clock.restart();
     QTest::mouseClick(module->button_calibrate, Qt::LeftButton);
     const qint64 stopped = clock.elapsed();
