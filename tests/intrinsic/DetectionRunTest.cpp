@@ -1,6 +1,6 @@
 // The intrinsic run detecting on several workers: the same log, colours and corners as on one
-// (whose detection equals the one-by-one loop's, see the pool's tests), and an abort in the
-// middle that leaves nothing behind the abort line.
+// (whose detection equals the one-by-one loop's, see the pool's tests). The module window's test
+// aborts in the middle of a list.
 
 #include <gtest/gtest.h>
 
@@ -80,33 +80,5 @@ TEST(IntrinsicDetection, ManyWorkersLogAndKeepExactlyWhatOneWorkerDoes)
             << i;
     }
     EXPECT_FALSE(states[1].images[3].checked || states[1].images[5].checked);
-}
-
-TEST(IntrinsicDetection, AbortInTheMiddleEndsTheLogAtTheAbortLineAndKeepsWhatWasReported)
-{
-    QTemporaryDir dir, wd;
-    IntrinsicState state = mixedList(dir);
-    const CalibrationRequest request{.options = {}, .target = kTarget, .workingDirectory = wd.path()};
-    setDetectionWorkerCount(3);
-    RecordingLogSink log;
-    CalibrationHooks hooks = HookRecorder().hooks();
-    // Pressed as soon as image 2 is reported; images 3 .. 5 are in flight by then.
-    hooks.abort = [&log] { return log.text().endsWith(": 0 1 2 "); };
-    const CalibrationResult r = calibrateIntrinsics(state, request, hooks, log);
-    EXPECT_EQ(r.status, CalibrationStatus::Aborted);
-    EXPECT_TRUE(tagged(log).endsWith("Detecting targets: <green>0 </><reused>1 </><green>2 </><red>Calibration "
-                                     "aborted \n\n</>"))
-        << tagged(log).toStdString();
-    EXPECT_TRUE(state.images[0].hasCorners() && state.images[2].hasCorners());
-    for (size_t i = 3; i < state.images.size(); ++i)
-        EXPECT_TRUE(!state.images[i].hasCorners() && state.images[i].checked == (i != 6)) << i;
-
-    // The next run reuses what was reported and detects the rest.
-    RecordingLogSink again;
-    ASSERT_EQ(calibrateIntrinsics(state, request, HookRecorder().hooks(), again).status, CalibrationStatus::Calibrated);
-    EXPECT_TRUE(tagged(again).contains("Detecting targets: <reused>0 1 2 </><red>3 </><green>4 </><red>5 </><grey>6 "
-                                       "</><green>7 8 9 </>"))
-        << tagged(again).toStdString();
-    setDetectionWorkerCount(0);
 }
 
