@@ -334,8 +334,9 @@ PoolStatus runErased(int count, const ErasedJobs& jobs, const PoolOptions& optio
         }
         pool.join(poll, keepAlive);
     } catch (...) {
-        // The caller's own callbacks failed, or a Work's exception is on its way: no worker may
-        // outlive the run (the pool's destructor would otherwise block without the keep-alive).
+        // A Work's exception on its way (the workers are joined already) or one of the caller's
+        // callbacks failed: either way no worker outlives the run. The abort check is not asked
+        // any more, it may be what failed.
         abortUsable = false;
         pool.requestStop();
         pool.join(poll, keepAlive);
