@@ -1,7 +1,5 @@
 // detect: the target detector over a list of images, with optional corner files beside them.
 
-#include <QFile>
-
 #include "cli/CliSupport.h"
 #include "cli/Commands.h"
 #include "cli/Console.h"
@@ -14,7 +12,7 @@ namespace cli {
 namespace {
 
 // "corners" (N x 1, two channels) and "obj" (N x 1, three channels), as the modules read them.
-void writeCornerFile(const QString& path, const TargetCornerList& corners)
+QByteArray cornerFileText(const QString& path, const TargetCornerList& corners)
 {
     cv::Mat image(int(corners.size()), 1, CV_32FC2);
     cv::Mat object(int(corners.size()), 1, CV_32FC3);
@@ -23,7 +21,7 @@ void writeCornerFile(const QString& path, const TargetCornerList& corners)
         object.at<cv::Vec3f>(int(i)) =
             cv::Vec3f(corners[i].objectPoint.x, corners[i].objectPoint.y, corners[i].objectPoint.z);
     }
-    writeStorageAtomically(path, [&](cv::FileStorage& fs) {
+    return storageText(path, [&](cv::FileStorage& fs) {
         fs << "corners" << image;
         fs << "obj" << object;
     });
@@ -53,11 +51,14 @@ int runDetect(const QStringList& arguments, Console& console)
     const QString workdir = workingDirectoryOption(parser);
     const MainWindowSettings target = targetFromOptions(parser, workdir);
     const QStringList images = expandImageArguments(parser.positional());
+    checkImagesReadable(images);
     const bool writeCorners = parser.isSet(QStringLiteral("write-corners"));
 
     // Images are read and detected on all cores; lines come out in list order.
     int found = 0;
     int delivered = 0;
+    // Corner files of one run are written together at its end: all of them or none.
+    std::vector<std::pair<QString, QByteArray>> cornerFiles;
     vantiro::OrderedJobs<vantiro::ImageDetection> jobs;
     jobs.prepare = [&](int i) -> vantiro::Work<vantiro::ImageDetection> {
         return [path = images[i], target](const vantiro::StopToken& stop) {
@@ -68,7 +69,7 @@ int runDetect(const QStringList& arguments, Console& console)
         const QString& path = images[i];
         ++delivered;
         if (!detection->readable) {
-            console.print(QStringLiteral("%1: cannot read the image\n").arg(path));
+            console.print(QStringLiteral("%1: cannot read the image (%2)\n").arg(path, detection->error));
             return;
         }
         if (!detection->found) {
@@ -79,7 +80,7 @@ int runDetect(const QStringList& arguments, Console& console)
         QString line = QStringLiteral("%1: %2 corners").arg(path).arg(detection->corners.size());
         if (writeCorners) {
             const QString file = vantiro::intrinsic::cornerFilePath(path);
-            writeCornerFile(file, detection->corners);
+            cornerFiles.push_back({file, cornerFileText(file, detection->corners)});
             line += QStringLiteral(" -> %1").arg(file);
         }
         console.print(line + QLatin1Char('\n'));
@@ -93,6 +94,7 @@ int runDetect(const QStringList& arguments, Console& console)
         // Settings the library refuses fail on every image alike.
         throw RunError(QStringLiteral("%1: %2").arg(images[delivered], QString::fromStdString(e.err).trimmed()));
     }
+    writeFilesAtomically(cornerFiles);
     console.print(QStringLiteral("Target found in %1 of %2 images\n").arg(found).arg(images.size()));
     if (found == 0)
         throw RunError(QStringLiteral("the target was not found in any image"));

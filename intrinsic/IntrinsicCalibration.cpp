@@ -2,10 +2,14 @@
 
 #include <QFile>
 
+#include <map>
+
 #include <opencv2/calib3d.hpp>
 #include <opencv2/imgcodecs.hpp>
 
+#include "app/ImageFile.h"
 #include "intrinsic/ErrorAnalysis.h"
+#include "intrinsic/InputChecks.h"
 #include "intrinsic/IntrinsicFiles.h"
 #include "targets/DetectionPool.h"
 #include "targets/TargetDetection.h"
@@ -70,16 +74,11 @@ void IntrinsicState::loadImages(const QStringList& paths)
 
 namespace {
 
-std::string localPath(const QString& path)
-{
-    return QFile::encodeName(path).toStdString();
-}
-
 // The size of an image whose corners came from elsewhere; readable false when it cannot be read.
 ImageDetection readImageSize(const QString& path)
 {
     ImageDetection result;
-    result.size = cv::imread(localPath(path), cv::IMREAD_GRAYSCALE).size();
+    result.size = readImageChecked(path, cv::IMREAD_GRAYSCALE, &result.error).size();
     result.readable = !result.size.empty();
     return result;
 }
@@ -201,7 +200,8 @@ void run(IntrinsicState& state, const CalibrationRequest& request, const Calibra
         Detect,
     };
     std::vector<Plan> plans(state.images.size());
-    std::vector<int> unreadable;
+    std::vector<std::pair<int, QString>> unreadable;
+    std::map<int, QString> sizeErrors; // corners reused, image unreadable
     OrderedJobs<ImageDetection> jobs;
     jobs.prepare = [&](int i) -> Work<ImageDetection> {
         const ImageState& image = state.images[size_t(i)];
@@ -231,13 +231,15 @@ void run(IntrinsicState& state, const CalibrationRequest& request, const Calibra
         case Plan::Reused:
             if (outcome && outcome->readable)
                 image.size = outcome->size;
+            else if (outcome)
+                sizeErrors[i] = outcome->error;
             log.append(index, logcolor::Reused);
             return;
         case Plan::Detect:
             break;
         }
         if (!outcome->readable)
-            unreadable.push_back(i);
+            unreadable.push_back({i, outcome->error});
         else
             image.size = outcome->size;
         if (!outcome->found) {
@@ -265,8 +267,8 @@ void run(IntrinsicState& state, const CalibrationRequest& request, const Calibra
     result.detectionFinished = true;
 
     bool warned = false;
-    for (int i : unreadable) {
-        log.append(QStringLiteral("Warning: Image %1 could not be read: %2\n").arg(i).arg(state.images[size_t(i)].path),
+    for (const auto& [i, why] : unreadable) {
+        log.append(QStringLiteral("Warning: Image %1 could not be read: %2 (%3)\n").arg(i).arg(state.images[size_t(i)].path, why),
                    logcolor::Orange);
         warned = true;
     }
@@ -279,12 +281,21 @@ void run(IntrinsicState& state, const CalibrationRequest& request, const Calibra
         ImageState& image = state.images[i];
         if (!image.checked)
             continue;
-        if (image.size.empty())
-            image.size = cv::imread(localPath(image.path), cv::IMREAD_COLOR).size();
         if (image.size.empty()) {
-            log.append(QStringLiteral("Warning: Image %1 could not be read: %2\n").arg(i).arg(image.path),
+            const QString why = sizeErrors[int(i)];
+            log.append(QStringLiteral("Warning: Image %1 could not be read: %2 (%3)\n").arg(i).arg(image.path, why),
                        logcolor::Orange);
             image.checked = false;
+            warned = true;
+            continue;
+        }
+        // A view the calibration cannot use would end the whole run: too few corners (a marker
+        // board seen at its edge), corners on one line, or values out of bounds.
+        const QString problem = cornerListProblem(image.imagePoints, image.objectPoints);
+        if (!problem.isEmpty()) {
+            log.append(QStringLiteral("Warning: Image %1 is left out: %2.\n").arg(i).arg(problem), logcolor::Orange);
+            image.checked = false;
+            image.clearCorners();
             warned = true;
             continue;
         }
@@ -342,8 +353,20 @@ void run(IntrinsicState& state, const CalibrationRequest& request, const Calibra
 
     std::vector<cv::Mat> rvecs, tvecs;
     cv::Mat deviationsIntrinsic, deviationsExtrinsic, perViewErrors;
-    const double rms = cv::calibrateCamera(objectPoints, imagePoints, imageSize, state.K, state.distortion, rvecs, tvecs,
+    // Into copies: a result that turns out unusable must not replace the start values.
+    cv::Mat K = state.K.clone(), distortion = state.distortion.clone();
+    const double rms = cv::calibrateCamera(objectPoints, imagePoints, imageSize, K, distortion, rvecs, tvecs,
                                            deviationsIntrinsic, deviationsExtrinsic, perViewErrors, flags, criteria);
+    QString unusable = intrinsicResultProblem(K, distortion, rms, imageSize);
+    if (unusable.isEmpty() && !cv::checkRange(perViewErrors))
+        unusable = QStringLiteral("a view's error is not a finite number");
+    if (!unusable.isEmpty()) {
+        logUnusableResult(log, unusable);
+        result.status = CalibrationStatus::InvalidResult;
+        return;
+    }
+    state.K = K;
+    state.distortion = distortion;
     // The library hands back 14 coefficients for the rational model; beyond the eighth they are
     // thin-prism and tilt terms this module never enables, so they are always 0.
     if (opt.useRationalModel && state.distortion.total() > 8)

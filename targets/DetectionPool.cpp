@@ -1,6 +1,6 @@
 #include "targets/DetectionPool.h"
 
-#include <QFile>
+#include "app/ImageFile.h"
 
 #include <opencv2/imgcodecs.hpp>
 
@@ -242,7 +242,7 @@ void setDetectionWorkerCount(int workers)
 ImageDetection loadAndDetect(const QString& path, const MainWindowSettings& target, const StopToken& stop)
 {
     ImageDetection result;
-    const cv::Mat grey = cv::imread(QFile::encodeName(path).toStdString(), cv::IMREAD_GRAYSCALE);
+    const cv::Mat grey = readImageChecked(path, cv::IMREAD_GRAYSCALE, &result.error);
     if (grey.empty())
         return result;
     result.readable = true;

@@ -114,10 +114,12 @@ int detectionWorkerCount();
 // Process-wide override of the default (0 goes back to automatic).
 void setDetectionWorkerCount(int workers);
 
-// The usual Work: the image read as grey inside the worker, then detectTarget.
+// The usual Work: the image read as grey inside the worker through readImageChecked (header
+// checked and size-limited before it is decoded), then detectTarget.
 struct ImageDetection
 {
-    bool readable = false; // the file could be read as an image
+    bool readable = false; // the file passed the header checks and could be decoded
+    QString error;         // why not, when not readable
     cv::Size size;         // of the image read
     bool found = false;    // target found with at least one corner (an empty list counts as not found)
     TargetCornerList corners;

@@ -69,7 +69,7 @@ TEST(IntrinsicDetection, ManyWorkersLogAndKeepExactlyWhatOneWorkerDoes)
     const QString all = tagged(logs[1]);
     EXPECT_TRUE(all.contains("Detecting targets: <green>0 </><reused>1 </><green>2 </><red>3 </><green>4 </><red>5 "
                              "</><grey>6 </><green>7 8 9 </>\n\n<orange>Warning: Image 5 could not be read: " +
-                             states[1].images[5].path + "\n</>\nIntrinsic calibration with 7/10 images...\n\n"))
+                             states[1].images[5].path + " (not a PNG, JPEG, TIFF or BMP image)\n</>\nIntrinsic calibration with 7/10 images...\n\n"))
         << all.toStdString();
     EXPECT_EQ(tagged(logs[0]), all);
     EXPECT_EQ(results[0].rms, results[1].rms);
