@@ -28,6 +28,7 @@
 #include <map>
 #include <memory>
 
+#include "app/ImageFile.h"
 #include "synth/Renderer.h"
 #include "targets/DetectionPool.h"
 #include "targets/TargetDetection.h"
@@ -201,12 +202,12 @@ QStringList listOf(int n)
     return list;
 }
 
-// Today's loop: read, detect, next.
+// Today's loop: read (header checked, as the modules do), detect, next.
 int detectOneByOne(const QStringList& list, const MainWindowSettings& target)
 {
     int found = 0;
     for (const QString& path : list) {
-        const cv::Mat grey = cv::imread(QFile::encodeName(path).toStdString(), cv::IMREAD_GRAYSCALE);
+        const cv::Mat grey = vantiro::readImageChecked(path, cv::IMREAD_GRAYSCALE);
         TargetCornerList corners;
         found += detectTarget(grey, target, corners) && !corners.empty();
     }
