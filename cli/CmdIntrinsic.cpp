@@ -106,12 +106,9 @@ int runIntrinsic(const QStringList& arguments, Console& console)
     o.removeOutliers = parser.isSet(QStringLiteral("outlier-threshold"));
     o.outlierThreshold = parser.doubleValue(QStringLiteral("outlier-threshold"), 5.0, 0.1, 99.0);
 
-    int started = 0;
     CalibrationHooks hooks;
-    hooks.abort = [&] {
-        console.progress(QStringLiteral("Detecting"), started++, int(images.size()));
-        return interrupted();
-    };
+    hooks.abort = [] { return interrupted(); };
+    hooks.progress = [&console](int done, int total) { console.progress(QStringLiteral("Detecting"), done, total); };
     hooks.sensor = [&name] { return std::optional<SensorRef>(SensorRef{0, name}); };
 
     CalibrationResult result = calibrateIntrinsics(state, request, hooks, console.log());
@@ -119,7 +116,6 @@ int runIntrinsic(const QStringList& arguments, Console& console)
         // What the user of the module does next: calibrate again on the remaining corners.
         console.print(QStringLiteral("Calibrating again without the outliers:\n\n"));
         request.options.removeOutliers = false;
-        started = 0;
         result = calibrateIntrinsics(state, request, hooks, console.log());
     }
     console.finish();

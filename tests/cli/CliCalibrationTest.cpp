@@ -1,13 +1,18 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QRegularExpression>
+#include <QThread>
 #include <QTemporaryDir>
 
 #include <opencv2/calib3d.hpp>
 #include <opencv2/imgcodecs.hpp>
+
+#include <csignal>
 
 #include "CliTestSupport.h"
 #include "app/ProjectFile.h"
@@ -93,6 +98,57 @@ TEST(CliCalibration, DetectCountsCornersAndWritesCornerFiles)
     r = run({"detect", "--target", kTarget, blank});
     EXPECT_EQ(r.code, 1);
     EXPECT_EQ(r.err, "vantiro-cli detect: the target was not found in any image\n");
+
+    // Settings the library refuses (2 x 2 inner corners) fail at the first image it sees, named.
+    // The image before it has a sound header and a cut-off body: read (and refused) in a worker.
+    QFile whole(copies[0]), broken(dir.filePath("broken.png"));
+    ASSERT_TRUE(whole.open(QIODevice::ReadOnly) && broken.open(QIODevice::WriteOnly) &&
+                broken.write(whole.read(100)) == 100);
+    broken.close();
+    r = run({"detect", "--target", "chessboard:3x3:25", broken.fileName(), copies[1], copies[2]});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.out, broken.fileName() + ": cannot read the image (cannot be decoded)\n");
+    // The decoder may have complained on standard error before.
+    EXPECT_TRUE(r.err.contains(QRegularExpression("(^|\\n)vantiro-cli detect: " + QRegularExpression::escape(copies[1]) +
+                                                  ": [^\\n]+\\n$")))
+        << r.err.toStdString();
+}
+
+TEST(CliCalibration, CtrlCStopsDetectionWithEveryReportedImageInOrder)
+{
+    // Many names for one view: the run lasts long enough to be interrupted.
+    QTemporaryDir dir;
+    const int count = 400;
+    const auto name = [&dir](int i) { return dir.filePath(QString("v%1.png").arg(i, 3, 10, QChar('0'))); };
+    for (int i = 0; i < count; ++i)
+        ASSERT_TRUE(QFile::link(dataSet() + "/intrinsic/view_00.png", name(i)));
+    QProcess p;
+    p.start(binary(), {"detect", "--target", kTarget, dir.path() + "/*.png"});
+    ASSERT_TRUE(p.waitForStarted());
+    // Interrupt once the tool catches SIGINT (a loaded machine may take a while to get there).
+    const auto catchesInterrupt = [&p] {
+        QFile status(QString("/proc/%1/status").arg(p.processId()));
+        if (!status.open(QIODevice::ReadOnly))
+            return false;
+        const QByteArray text = status.readAll();
+        const qsizetype at = text.indexOf("SigCgt:");
+        return at >= 0 && (text.mid(at + 7, 17).trimmed().toULongLong(nullptr, 16) & (1ull << (SIGINT - 1))) != 0;
+    };
+    QElapsedTimer clock;
+    clock.start();
+    while (!catchesInterrupt() && clock.elapsed() < 20000)
+        QThread::msleep(10);
+    QThread::msleep(300); // usually some images are done by then; none is fine too
+    ASSERT_EQ(p.state(), QProcess::Running);
+    ::kill(pid_t(p.processId()), SIGINT);
+    ASSERT_TRUE(p.waitForFinished(20000));
+    EXPECT_EQ(p.exitCode(), 130);
+    const QStringList lines = QString::fromLocal8Bit(p.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    const QString err = QString::fromLocal8Bit(p.readAllStandardError());
+    EXPECT_EQ(err, QString("vantiro-cli detect: interrupted after %1 of %2 images\n").arg(lines.size()).arg(count));
+    EXPECT_LT(lines.size(), count);
+    for (int i = 0; i < int(lines.size()); ++i)
+        EXPECT_EQ(lines[i], name(i) + ": 54 corners") << i;
 }
 
 TEST(CliCalibration, IntrinsicWritesTheIntrinsicsFileAndPrintsTheModuleLog)

@@ -98,7 +98,7 @@ struct HookRecorder
     {
         return {[this] { ++aborts; return false; }, // counts, never aborts
                 [this] { return sensorAnswers-- != 0 ? std::optional<SensorRef>({7, "Cam7"}) : std::nullopt; },
-                [this](int id, const cv::Mat&, const cv::Mat&, cv::Size) { stores += id == 7; }};
+                [this](int id, const cv::Mat&, const cv::Mat&, cv::Size) { stores += id == 7; }, {}};
     }
 };
 

@@ -5,6 +5,10 @@
 #include <QTest>
 #include <QtWidgets>
 
+#include <opencv2/imgproc.hpp>
+
+#include <iostream>
+
 #include <vtkPropCollection.h>
 
 #include "../IntrinsicTestData.h"
@@ -15,6 +19,7 @@
 #include "intrinsic/ui/QualityTab.h"
 #include "sensors/ui/SensorTree.h"
 #include "support/TestSupport.h"
+#include "targets/TargetDetection.h"
 #include "widgets/ImageLabelWidget.h"
 
 using namespace vantiro;
@@ -224,4 +229,101 @@ TEST_F(IntrinsicModuleTest, QualityTabShowsWhereTheResultHoldsAndItsBarsSelectIm
     module->button_change_dir->click();
     EXPECT_FALSE(tab->quality());
     EXPECT_EQ(chart->chart().columns.size(), 0u);
+}
+
+TEST_F(IntrinsicModuleTest, WindowRepaintsAndAbortReactsWhileALongListIsDetected)
+{
+    // Twelve views scaled up to 1920 x 1440: each takes a noticeable time to detect.
+    static QTemporaryDir large;
+    QStringList big;
+    for (int i = 0; i < 12; ++i) {
+        big << large.path() + QString("/large_%1.png").arg(i);
+        if (QFileInfo::exists(big.last()))
+            continue;
+        cv::Mat view = cv::imread(QFile::encodeName(intrinsic_test::views()[size_t(i)].path).toStdString());
+        cv::resize(view, view, {}, 3.0, 3.0, cv::INTER_CUBIC);
+        cv::imwrite(QFile::encodeName(big.last()).toStdString(), view);
+    }
+    QElapsedTimer clock;
+    clock.start();
+    TargetCornerList corners;
+    ASSERT_TRUE(detectTarget(cv::imread(QFile::encodeName(big[0]).toStdString(), cv::IMREAD_GRAYSCALE),
+                             intrinsic_test::kTarget, corners));
+    const qint64 oneImage = clock.elapsed();
+
+    paths = big;
+    module->button_change_dir->click();
+    module->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(module));
+
+    // A timer asks for a repaint of the image list every 5 ms and notes the gaps between its
+    // turns while images are being detected; the list counts its paints.
+    struct PaintCounter : QObject
+    {
+        int paints = 0;
+        bool eventFilter(QObject*, QEvent* e) override
+        {
+            paints += e->type() == QEvent::Paint;
+            return false;
+        }
+    } counter;
+    module->list_images->viewport()->installEventFilter(&counter);
+    // In the second run below a second click on Abort comes two turns after the first, while
+    // the images in flight finish (the run sees the abort in the first turn).
+    qint64 last = -1, longestGap = 0, pressedAt = -1, abortLineAt = -1;
+    int turns = 0, turnsAfterPress = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        const bool detecting = module->busy() && !log().contains("Intrinsic calibration with");
+        const qint64 now = clock.elapsed();
+        if (detecting && last >= 0)
+            longestGap = std::max(longestGap, now - last);
+        last = detecting ? now : -1;
+        turns += detecting;
+        module->list_images->viewport()->update();
+        if (pressedAt >= 0 && ++turnsAfterPress == 2 && module->button_calibrate->text() == "Abort")
+            QTest::mouseClick(module->button_calibrate, Qt::LeftButton);
+    });
+    ticker.start(5);
+    clock.restart();
+    const int paintsBefore = counter.paints;
+    module->button_calibrate->click();
+    const qint64 run = clock.elapsed();
+    ASSERT_TRUE(log().contains("Detecting targets: 0 1 2 3 4 5 6 7 8 9 10 11 \n\nIntrinsic calibration with 12/12"))
+        << log().toStdString();
+    std::cerr << "one image " << oneImage << " ms, run " << run << " ms, " << turns << " event-loop turns, longest gap "
+              << longestGap << " ms, " << counter.paints - paintsBefore << " paints of the list\n";
+    EXPECT_GT(turns, 10);
+    EXPECT_LT(longestGap, std::max<qint64>(oneImage / 2, 50)) << "the window never waits for a detection";
+    EXPECT_GE(counter.paints - paintsBefore, turns / 4) << "the list repainted throughout";
+
+    // Abort while images are in flight: the abort line at once, the run's end when they are
+    // done, and nothing after the line.
+    module->button_change_dir->click();
+    module->text_log->clear();
+    const QMetaObject::Connection pressAbort = QObject::connect(module->text_log, &QTextEdit::textChanged, module, [&] {
+        if (abortLineAt < 0 && log().contains("Calibration aborted"))
+            abortLineAt = clock.elapsed();
+        if (pressedAt < 0 && log().contains("Detecting targets: 0 1 ")) {
+            pressedAt = clock.elapsed();
+            QTest::mouseClick(module->button_calibrate, Qt::LeftButton);
+        }
+    });
+    clock.restart();
+    QTest::mouseClick(module->button_calibrate, Qt::LeftButton);
+    const qint64 stopped = clock.elapsed();
+    ASSERT_GE(pressedAt, 0);
+    std::cerr << "abort line after " << abortLineAt - pressedAt << " ms, run ended after " << stopped - pressedAt
+              << " ms\n";
+    EXPECT_TRUE(abortLineAt >= pressedAt && abortLineAt - pressedAt < std::max<qint64>(oneImage / 2, 50))
+        << "the abort line shows at once";
+    EXPECT_LT(stopped - pressedAt, 3 * oneImage + 200) << "the images in flight finish, not the remaining ones";
+    EXPECT_TRUE(log().endsWith("Detecting targets: 0 1 Calibration aborted \n\n")) << log().toStdString();
+    EXPECT_TRUE(module->button_calibrate->text() == "Calibrate" && !module->busy());
+    const QString final = log();
+    QTest::qWait(300);
+    EXPECT_EQ(log(), final) << "no line after the abort line";
+    EXPECT_FALSE(module->state().images[2].hasCorners());
+    QObject::disconnect(pressAbort);
+    module->list_images->viewport()->removeEventFilter(&counter);
 }
