@@ -185,7 +185,7 @@ int runStereo(const QStringList& arguments, Console& console)
 
     StereoHooks hooks;
     hooks.abort = [] { return interrupted(); };
-    hooks.progress = [&console](int pair, int pairs) { console.progress(QStringLiteral("Detecting pair"), pair, pairs); };
+    hooks.progress = [&console](int done, int pairs) { console.progress(QStringLiteral("Detecting pairs"), done, pairs); };
     // The log already shows the message.
     hooks.libraryError = [](const QString&) {};
 
