@@ -166,12 +166,9 @@ int runRobot(RobotModule module, const QStringList& arguments, Console& console)
         rows.emplace_back();
         rows.back().path = path;
     }
-    int started = 0;
     RobotHooks hooks;
-    hooks.abort = [&] {
-        console.progress(QStringLiteral("Detecting"), started++, int(images.size()));
-        return interrupted();
-    };
+    hooks.abort = [] { return interrupted(); };
+    hooks.progress = [&console](int done, int total) { console.progress(QStringLiteral("Detecting"), done, total); };
     hooks.camera = [&cameraName] { return std::optional<SensorRef>(SensorRef{0, cameraName}); };
     hooks.robot = [&robotName] { return std::optional<SensorRef>(SensorRef{1, robotName}); };
 

@@ -1,10 +1,8 @@
 #include "robot/RobotCalibration.h"
 
-#include <QFile>
 #include <QFileInfo>
 
 #include <opencv2/calib3d.hpp>
-#include <opencv2/imgcodecs.hpp>
 
 #include <algorithm>
 #include <cfloat>
@@ -12,10 +10,10 @@
 #include <exception>
 
 #include "app/FileSet.h"
-#include "app/ImageFile.h"
 #include "intrinsic/ErrorAnalysis.h"
 #include "intrinsic/InputChecks.h"
 #include "intrinsic/IntrinsicFiles.h"
+#include "targets/DetectionPool.h"
 #include "targets/TargetDetection.h"
 
 namespace vantiro::robot {
@@ -290,43 +288,47 @@ std::vector<Run::Detected> Run::detect(const std::vector<int>& rows)
     std::vector<Detected> found;
     std::vector<QString> sizeWarnings;
     std::vector<QString> unreadable;
-    for (int row : rows) {
-        if (aborted())
-            return {};
-        RobotImage& image = m_images[size_t(row)];
+    // Images are read and searched on all cores; what each gave is taken in list order here, so
+    // the log and the views are those of a one-by-one run.
+    OrderedJobs<ImageDetection> jobs;
+    jobs.prepare = [&](int k) -> Work<ImageDetection> {
+        const RobotImage& image = m_images[size_t(rows[size_t(k)])];
+        if (!image.imagePoints.empty())
+            return {}; // corners given: nothing to read
+        return [path = image.path, target = m_request.target](const StopToken& stop) {
+            return loadAndDetect(path, target, stop);
+        };
+    };
+    jobs.deliver = [&](int k, ImageDetection* outcome) {
+        const int row = rows[size_t(k)];
+        const RobotImage& image = m_images[size_t(row)];
         Detected d{row, {}, {}};
-        if (!image.imagePoints.empty()) {
+        if (!outcome) {
             if (image.imagePoints.size() == image.objectPoints.size()) {
                 d.imagePoints = image.imagePoints;
                 d.objectPoints = image.objectPoints;
             }
+        } else if (!outcome->readable) {
+            unreadable.push_back(
+                QStringLiteral("Warning: Image %1 could not be read: %2 (%3)\n").arg(row).arg(image.path, outcome->error));
         } else {
-            QString why;
-            const cv::Mat grey = readImageChecked(image.path, cv::IMREAD_GRAYSCALE, &why);
-            if (grey.empty())
-                unreadable.push_back(
-                    QStringLiteral("Warning: Image %1 could not be read: %2 (%3)\n").arg(row).arg(image.path, why));
-            TargetCornerList corners;
-            // An empty list counts as not found (a marker board without its origin marker).
-            if (!grey.empty() && detectTarget(grey, m_request.target, corners) && !corners.empty()) {
-                for (const TargetCorner& c : corners) {
+            if (outcome->found)
+                for (const TargetCorner& c : outcome->corners) {
                     d.imagePoints.push_back(c.imagePoint);
                     d.objectPoints.push_back(c.objectPoint);
                 }
-            }
-            if (!grey.empty()) {
-                if (m_result.imageSize.empty())
-                    m_result.imageSize = grey.size();
-                if (!m_request.imageSize.empty() && grey.size() != m_request.imageSize)
-                    sizeWarnings.push_back(QStringLiteral("Warning: %1 is %2 x %3 px, the intrinsics of %4 are for "
-                                                          "%5 x %6 px.\n")
-                                               .arg(image.label())
-                                               .arg(grey.cols)
-                                               .arg(grey.rows)
-                                               .arg(m_cameraName)
-                                               .arg(m_request.imageSize.width)
-                                               .arg(m_request.imageSize.height));
-            }
+            const cv::Size size = outcome->size;
+            if (m_result.imageSize.empty())
+                m_result.imageSize = size;
+            if (!m_request.imageSize.empty() && size != m_request.imageSize)
+                sizeWarnings.push_back(QStringLiteral("Warning: %1 is %2 x %3 px, the intrinsics of %4 are for "
+                                                      "%5 x %6 px.\n")
+                                           .arg(image.label())
+                                           .arg(size.width)
+                                           .arg(size.height)
+                                           .arg(m_cameraName)
+                                           .arg(m_request.imageSize.width)
+                                           .arg(m_request.imageSize.height));
         }
         const bool ok = !d.imagePoints.empty();
         m_log.append(QStringLiteral("%1 ").arg(row), ok ? logcolor::Green : logcolor::Red);
@@ -334,6 +336,14 @@ std::vector<Run::Detected> Run::detect(const std::vector<int>& rows)
             found.push_back(std::move(d));
         else
             drop(row);
+    };
+    jobs.abort = m_hooks.abort;
+    jobs.progress = m_hooks.progress;
+    // At once, while the images in flight are still being finished.
+    jobs.aborted = [this] { m_log.append(QStringLiteral("Calibration aborted \n\n"), logcolor::Red); };
+    if (runInListOrder(int(rows.size()), jobs) == PoolStatus::Aborted) {
+        m_result.status = RobotStatus::Aborted;
+        return {};
     }
     m_log.append(QStringLiteral("\n\n"));
     for (const QString& w : unreadable)

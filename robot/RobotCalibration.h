@@ -89,8 +89,10 @@ struct RobotRequest
 
 struct RobotHooks
 {
-    // Asked before each image; true stops the run at once.
+    // Asked before each image is taken and while a detection is awaited; true stops the run.
     AbortCheck abort;
+    // Images detected so far (in any order) of those the run detects; optional.
+    std::function<void(int done, int total)> progress;
     // The objects the module shows at this moment; nullopt when there is none.
     std::function<std::optional<SensorRef>()> camera;
     std::function<std::optional<SensorRef>()> robot;
