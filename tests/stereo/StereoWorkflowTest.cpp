@@ -211,7 +211,7 @@ TEST(StereoWorkflow, RenderedPairsAreDetectedCalibratedLoggedReusedAndWritten)
     RecordingLogSink second;
     r = calibrateStereo(state, req, {}, second);
     ASSERT_EQ(r.status, StereoStatus::Calibrated) << second.text().toStdString();
-    EXPECT_EQ(inColour(second, logcolor::Reused), "0 2 3 4 5 ");
+    EXPECT_EQ(inColour(second, logcolor::Reused), "0 2 3 4 5 none\n\n");
     EXPECT_EQ(inColour(second, logcolor::Secondary), "1 ");
     EXPECT_TRUE(inColour(second, logcolor::Green).isEmpty());
     EXPECT_TRUE(second.text().contains("with 4/6 image sets"));
@@ -401,4 +401,45 @@ TEST(StereoWorkflow, CornersPairByIdOrByTargetPosition)
     EXPECT_EQ(p2, (std::vector<cv::Point2f>{{100, 5}, {102, 5}}));
     EXPECT_EQ(pairCornersByPosition(fileObject, fileImage, left, true, object, p1, p2), 2);
     EXPECT_EQ(p1, (std::vector<cv::Point2f>{{100, 5}, {102, 5}}));
+}
+
+TEST(StereoWorkflow, SizesComeFromTheImagesANewTargetIsReadAgainAndBothSidesAreRead)
+{
+    CornerFileSet set(4);
+    StereoState state = set.state();
+    StereoRequest req = request();
+    // Start values stored for another resolution.
+    req.options.secondary.useIntrinsicGuess = true;
+    req.secondary.K = cv::Mat(stereo_synth::defaultRig().cam[1].K, true);
+    req.secondary.imageSize = cv::Size(640, 480);
+    std::vector<cv::Size> handed;
+    StereoHooks hooks;
+    hooks.storeSecondaryIntrinsics = [&handed](int, const cv::Mat&, const cv::Mat&, cv::Size s) { handed.push_back(s); };
+    RecordingLogSink log;
+    const StereoResult r = calibrateStereo(state, req, hooks, log);
+    ASSERT_EQ(r.status, StereoStatus::Calibrated) << log.text().toStdString();
+    EXPECT_EQ(handed, std::vector<cv::Size>({cv::Size(1280, 960)}));
+    EXPECT_EQ(r.imageSize[1], cv::Size(1280, 960));
+    EXPECT_EQ(inColour(log, "orange"), "Warning: The intrinsics of Right belong to images of 640x480 px, its images "
+                                       "are 1280x960 px.\n\n");
+    // Without removal the analysis still reports that nothing was removed.
+    EXPECT_EQ(inColour(log, logcolor::Reused), "none\n\n");
+
+    // The same target reuses the corners; another square size reads every pair again.
+    RecordingLogSink same, other;
+    calibrateStereo(state, req, {}, same);
+    EXPECT_EQ(inColour(same, logcolor::Reused), "0 1 2 3 none\n\n");
+    req.target.squareWidth = 30.0;
+    calibrateStereo(state, req, {}, other);
+    EXPECT_EQ(inColour(other, logcolor::Green), "0 1 2 3 ");
+
+    // A primary without its target: the secondary is read all the same.
+    CornerFileSet broken(3);
+    QFile::remove(intrinsic::cornerFilePath(broken.paths[0][0]));
+    QFile::remove(broken.paths[1][0]);
+    StereoState failing = broken.state();
+    RecordingLogSink failed;
+    calibrateStereo(failing, request(), {}, failed);
+    EXPECT_TRUE(inColour(failed, "orange").contains("Warning: Image could not be read: " + broken.paths[1][0]))
+        << failed.text().toStdString();
 }
