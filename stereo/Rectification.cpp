@@ -32,6 +32,22 @@ QString rectificationFilePath(const QString& workingDirectory, const QString& pr
            QStringLiteral(".rectification.yml");
 }
 
+RectificationInput rectificationInput(const StereoResult& result, const QString& primaryName,
+                                      const QString& secondaryName)
+{
+    RectificationInput in;
+    in.primaryName = primaryName;
+    in.secondaryName = secondaryName;
+    for (int k = 0; k < 2; ++k) {
+        in.K[k] = result.K[k];
+        in.distortion[k] = result.distortion[k];
+        in.imageSize[k] = result.imageSize[k];
+    }
+    in.R = result.R;
+    in.T = result.T;
+    return in;
+}
+
 namespace {
 
 QString libraryMessage(const cv::Exception& e)
@@ -130,9 +146,16 @@ RectificationStatus rectifyStereo(RectificationInput input, const RectificationO
         return RectificationStatus::LibraryError;
     }
 
-    const QString path = rectificationFilePath(workingDirectory, names[0], names[1]);
+    QString path = rectificationFilePath(workingDirectory, names[0], names[1]);
     QString error;
-    if (!writeWhole(path, text, error)) {
+    if (workingDirectory.isEmpty()) {
+        path = QFileInfo(path).fileName();
+        error = QStringLiteral("no working directory is set");
+    } else {
+        if (!writeWhole(path, text, error) && error.isEmpty())
+            error = QStringLiteral("unknown error");
+    }
+    if (!error.isEmpty()) {
         log.append(QStringLiteral("Could not write %1: %2\nAborting.\n\n").arg(path, error), logcolor::Red);
         return RectificationStatus::FileNotWritten;
     }

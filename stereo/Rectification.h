@@ -11,6 +11,7 @@
 #include <functional>
 
 #include "app/LogSink.h"
+#include "stereo/StereoWorkflow.h"
 
 namespace vantiro::stereo {
 
@@ -37,6 +38,10 @@ struct RectificationInput
     cv::Size imageSize[2];
     cv::Mat R, T;          // camera 1 -> camera 2: X2 = R X1 + T
 };
+
+// The input of a completed calibration run.
+RectificationInput rectificationInput(const StereoResult& result, const QString& primaryName,
+                                      const QString& secondaryName);
 
 struct Rectification
 {
