@@ -23,11 +23,11 @@
 #include <opencv2/calib3d.hpp>
 #include <opencv2/imgcodecs.hpp>
 
-#include <vtkCamera.h>
 #include <vtkGenericOpenGLRenderWindow.h>
 
 #include "app/ui/Dialogs.h"
 #include "app/ui/Log.h"
+#include "app/ui/ModuleForm.h"
 #include "intrinsic/ErrorAnalysis.h"
 #include "sensors/ui/SceneProps.h"
 #include "widgets/ImageLabelWidget.h"
@@ -42,25 +42,9 @@ namespace {
 
 const QString kCalibrateText = QStringLiteral("Calibrate Stereo");
 
-QCheckBox* checkBox(QWidget* parent, const QString& name, const QString& text, bool checked = false)
-{
-    auto* box = new QCheckBox(text, parent);
-    box->setObjectName(name);
-    box->setChecked(checked);
-    return box;
-}
-
-QGroupBox* groupBox(QWidget* parent, const QString& name, const QString& title, bool checkable = false,
-                    bool checked = false)
-{
-    auto* group = new QGroupBox(title, parent);
-    group->setObjectName(name);
-    if (checkable) {
-        group->setCheckable(true);
-        group->setChecked(checked);
-    }
-    return group;
-}
+using moduleform::checkBox;
+using moduleform::groupBox;
+using moduleform::toQColor;
 
 QDoubleSpinBox* outlierSpin(QWidget* parent, const QString& name)
 {
@@ -76,12 +60,6 @@ QDoubleSpinBox* outlierSpin(QWidget* parent, const QString& name)
 QString fixed4(double v)
 {
     return QString::number(v, 'f', 4);
-}
-
-QColor toQColor(const cv::Vec3d& colour)
-{
-    const cv::Vec3b c = vantiro::intrinsic::toRgb8(colour);
-    return QColor(c[0], c[1], c[2]);
 }
 
 std::optional<std::pair<double, double>> meanErrorRange(const StereoState& state)
@@ -269,9 +247,7 @@ void ExtrinsicStereoCalibrationWidget::buildForm()
         labels->group->setVisible(false);
 
     widget_vtk->renderWindow()->AddRenderer(m_renderer);
-    m_renderer->SetBackground(0.3, 0.6, 0.9);
-    m_renderer->SetBackground2(0.9, 0.9, 0.9);
-    m_renderer->GradientBackgroundOn();
+    moduleform::setTargetViewBackground(m_renderer);
 }
 
 QWidget* ExtrinsicStereoCalibrationWidget::buildSensorTab(SensorForm& form, const QString& suffix,
@@ -305,7 +281,6 @@ QWidget* ExtrinsicStereoCalibrationWidget::buildSensorTab(SensorForm& form, cons
     for (int k = 0; k < 3; ++k) {
         radial->addWidget(form.check_fix_k[size_t(k)], 0, k);
         radial->addWidget(form.check_fix_k[size_t(k + 3)], 2, k);
-        form.check_fix_k[size_t(k + 3)]->setVisible(false);
     }
     radial->addWidget(form.check_use_rational_model, 1, 0, 1, 3);
     layout->addWidget(form.group_use_radial_distortion);
@@ -413,26 +388,9 @@ void ExtrinsicStereoCalibrationWidget::connectForm()
 
 void ExtrinsicStereoCalibrationWidget::connectSensorForm(SensorForm& form)
 {
-    SensorForm* f = &form;
-    connect(f->groupBox_UseIntrinsicGuess, &QGroupBox::toggled, this, [f](bool on) {
-        if (on)
-            return;
-        f->check_fix_focal->setChecked(false);
-        f->check_fix_pp->setChecked(false);
-    });
-    connect(f->group_use_radial_distortion, &QGroupBox::toggled, this, [f](bool on) {
-        if (on)
-            return;
-        for (int k = 0; k < 3; ++k)
-            f->check_fix_k[size_t(k)]->setChecked(true);
-        f->check_use_rational_model->setChecked(false);
-    });
-    connect(f->check_use_rational_model, &QCheckBox::toggled, this, [f](bool on) {
-        for (int k = 3; k < 6; ++k) {
-            f->check_fix_k[size_t(k)]->setChecked(false);
-            f->check_fix_k[size_t(k)]->setVisible(on);
-        }
-    });
+    moduleform::coupleLensModelBoxes({form.groupBox_UseIntrinsicGuess, form.check_fix_focal, form.check_fix_pp,
+                                      form.group_use_radial_distortion, form.check_fix_k,
+                                      form.check_use_rational_model});
 }
 
 // ---------------------------------------------------------------- objects and options
@@ -680,17 +638,7 @@ void ExtrinsicStereoCalibrationWidget::calibrate()
         m_resultIds[k] = sensors[k]->id;
         m_resultNames[k] = sensors[k]->name;
     }
-    // From behind the primary, a little to the side and above, so that depth shows.
-    vtkCamera* camera = m_renderer->GetActiveCamera();
-    camera->SetPosition(0, 0, -1);
-    camera->SetFocalPoint(0, 0, 1);
-    camera->SetViewUp(0, -1, 0);
-    update3dView();
-    m_renderer->ResetCamera();
-    camera->Azimuth(30);
-    camera->Elevation(20);
-    camera->OrthogonalizeViewUp();
-    m_renderer->ResetCamera();
+    moduleform::showFromBehindCamera(m_renderer, [this] { update3dView(); });
 }
 
 // ---------------------------------------------------------------- rectification
