@@ -9,6 +9,7 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include <atomic>
 #include <cstdio>
 
 #include "intrinsic/IntrinsicCalibration.h"
@@ -55,9 +56,9 @@ QString libraryMessage(const cv::Exception& e)
     return QString::fromStdString(e.what());
 }
 
-void logLibraryError(LogSink& log, const cv::Exception& e)
+void logLibraryError(LogSink& log, const QString& message)
 {
-    log.append(QStringLiteral("OpenCV exception caught:\n") + libraryMessage(e), logcolor::Red);
+    log.append(QStringLiteral("OpenCV exception caught:\n") + message, logcolor::Red);
     log.append(QStringLiteral("Aborting.\n\n"), logcolor::Red);
 }
 
@@ -142,7 +143,7 @@ RectificationStatus rectifyStereo(RectificationInput input, const RectificationO
             cv::initUndistortRectifyMap(r.K[k], r.distortion[k], r.R[k], r.P[k], r.newImageSize, CV_16SC2, r.map1[k],
                                         r.map2[k]);
     } catch (const cv::Exception& e) {
-        logLibraryError(log, e);
+        logLibraryError(log, libraryMessage(e));
         return RectificationStatus::LibraryError;
     }
 
@@ -206,52 +207,86 @@ QString partialSibling(const QString& path)
            info.suffix();
 }
 
-// One list into the "Rectified" folders beside its images. False when writing had to stop.
+// What became of one image; failures stop the list.
+struct Outcome
+{
+    enum Kind
+    {
+        NotTried,
+        Written,
+        Skipped,     // warning: unreadable or of another size
+        Failed,      // error: folder or file not writable
+        LibraryError,
+    };
+    Kind kind = NotTried;
+    QString text;
+};
+
+Outcome rectifyOne(const QString& path, const Rectification& r, int sensor)
+{
+    const cv::Mat image = cv::imread(localPath(path), cv::IMREAD_COLOR);
+    if (image.empty())
+        return {Outcome::Skipped, QStringLiteral("Warning: Could not read %1, it was skipped.\n").arg(path)};
+    // The maps are only right for the size that was calibrated.
+    if (image.size() != r.sourceSize[sensor])
+        return {Outcome::Skipped, QStringLiteral("Warning: %1 is %2x%3 px, not %4x%5 px as calibrated; it was skipped.\n")
+                                      .arg(path)
+                                      .arg(image.cols)
+                                      .arg(image.rows)
+                                      .arg(r.sourceSize[sensor].width)
+                                      .arg(r.sourceSize[sensor].height)};
+    const QFileInfo info(path);
+    const QString dir = info.absolutePath() + QStringLiteral("/Rectified");
+    if (!QDir().mkpath(dir))
+        return {Outcome::Failed, QStringLiteral("\nError: Could not create the folder %1\nAborting.\n\n").arg(dir)};
+    const QString target = dir + QLatin1Char('/') + info.fileName();
+    const QString partial = partialSibling(target);
+    bool written = false;
+    try {
+        written = cv::imwrite(localPath(partial), rectifyImage(image, r, sensor));
+    } catch (const cv::Exception& e) {
+        QFile::remove(partial);
+        return {Outcome::LibraryError, libraryMessage(e)};
+    }
+    // rename(2) replaces an existing file in one step.
+    if (!written || std::rename(localPath(partial).c_str(), localPath(target).c_str()) != 0) {
+        QFile::remove(partial);
+        return {Outcome::Failed, QStringLiteral("\nError: Could not write %1\nAborting.\n\n").arg(target)};
+    }
+    return {Outcome::Written, QString()};
+}
+
+// One list into the "Rectified" folders beside its images; false when writing had to stop.
+// Reading, remapping and encoding dominate, so images are done side by side and reported in order.
 bool writeList(const QStringList& images, const Rectification& r, int sensor, const QString& name,
                const QString& which, const QString& folder, RectifiedWriteResult& result, LogSink& log)
 {
     log.append(QStringLiteral("Rectifying %1 images").arg(name), QString(), true);
+    std::vector<Outcome> outcomes(size_t(images.size()));
+    std::atomic<bool> stop{false};
+    cv::parallel_for_(cv::Range(0, int(images.size())), [&](const cv::Range& range) {
+        for (int i = range.start; i < range.end && !stop; ++i) {
+            outcomes[size_t(i)] = rectifyOne(images[i], r, sensor);
+            if (outcomes[size_t(i)].kind == Outcome::Failed || outcomes[size_t(i)].kind == Outcome::LibraryError)
+                stop = true;
+        }
+    });
     QStringList skipped;
-    for (const QString& path : images) {
-        const cv::Mat image = cv::imread(localPath(path), cv::IMREAD_COLOR);
-        if (image.empty()) {
-            skipped << QStringLiteral("Warning: Could not read %1, it was skipped.\n").arg(path);
-            continue;
-        }
-        // The maps are only right for the size that was calibrated.
-        if (image.size() != r.sourceSize[sensor]) {
-            skipped << QStringLiteral("Warning: %1 is %2x%3 px, not %4x%5 px as calibrated; it was skipped.\n")
-                           .arg(path)
-                           .arg(image.cols)
-                           .arg(image.rows)
-                           .arg(r.sourceSize[sensor].width)
-                           .arg(r.sourceSize[sensor].height);
-            continue;
-        }
-        const QFileInfo info(path);
-        const QString dir = info.absolutePath() + QStringLiteral("/Rectified");
-        if (!QDir().mkpath(dir)) {
-            log.append(QStringLiteral("\nError: Could not create the folder %1\nAborting.\n\n").arg(dir), logcolor::Red);
+    for (const Outcome& outcome : outcomes)
+        if (outcome.kind == Outcome::Written)
+            ++result.written;
+    for (const Outcome& outcome : outcomes) {
+        if (outcome.kind == Outcome::Skipped)
+            skipped << outcome.text;
+        if (outcome.kind == Outcome::Failed) {
+            log.append(outcome.text, logcolor::Red);
             return false;
         }
-        const QString target = dir + QLatin1Char('/') + info.fileName();
-        const QString partial = partialSibling(target);
-        bool written = false;
-        try {
-            written = cv::imwrite(localPath(partial), rectifyImage(image, r, sensor));
-        } catch (const cv::Exception& e) {
-            QFile::remove(partial);
+        if (outcome.kind == Outcome::LibraryError) {
             log.append(QStringLiteral("\n"));
-            logLibraryError(log, e);
+            logLibraryError(log, outcome.text);
             return false;
         }
-        // rename(2) replaces an existing file in one step.
-        if (!written || std::rename(localPath(partial).c_str(), localPath(target).c_str()) != 0) {
-            QFile::remove(partial);
-            log.append(QStringLiteral("\nError: Could not write %1\nAborting.\n\n").arg(target), logcolor::Red);
-            return false;
-        }
-        ++result.written;
     }
     log.append(QStringLiteral("\n"));
     for (const QString& warning : skipped)

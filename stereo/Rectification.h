@@ -96,13 +96,14 @@ using ConfirmRectifiedWrite = std::function<bool(const QString& primaryFolder, c
 struct RectifiedWriteResult
 {
     int written = 0;
-    bool completed = false; // every readable image of both lists was written
+    bool completed = false; // no folder or file failed
 };
 
 // Writes every image of both lists (checked or not), rectified, into a "Rectified" folder beside
-// it under its own name; existing files there are replaced. Images that cannot be read, or whose
-// size is not the one calibrated, are skipped with a warning. Stops at the first folder or file
-// that cannot be written; files already written stay.
+// it under its own name; existing files there are replaced, each in one step. Images that cannot
+// be read, or whose size is not the one calibrated, are skipped with a warning. Several images are
+// done at a time and reported in list order; the first folder or file that cannot be written (in
+// that order) ends the writing, and files already written stay.
 RectifiedWriteResult writeRectifiedImages(const QStringList& primaryImages, const QStringList& secondaryImages,
                                           const Rectification& rectification, const QString& primaryName,
                                           const QString& secondaryName, const ConfirmRectifiedWrite& confirm,

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/TestSupport.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -41,15 +43,6 @@ RectificationInput rigInput()
     return in;
 }
 
-// Texts of the segments in colour c, joined.
-QString inColour(const RecordingLogSink& log, const QString& c)
-{
-    QString out;
-    for (const auto& s : log.segments)
-        if (s.color == c)
-            out += s.text;
-    return out;
-}
 
 QString readAll(const QString& path)
 {
@@ -219,7 +212,7 @@ TEST(Rectification, StopsWithTheMessageOfWhatIsMissing)
         r.map1[0] = cv::Mat::ones(2, 2, CV_16SC2); // left from an earlier run
         RecordingLogSink log;
         EXPECT_EQ(rectifyStereo(in, {}, dir.path(), {}, r, log), c.status);
-        EXPECT_TRUE(inColour(log, logcolor::Red).startsWith(c.red)) << log.text().toStdString();
+        EXPECT_TRUE(test::textInColour(log, logcolor::Red).startsWith(c.red)) << log.text().toStdString();
         EXPECT_TRUE(r.map1[0].empty() && r.P[0].empty());
         EXPECT_TRUE(QDir(dir.path()).entryList(QDir::Files).isEmpty());
     }
@@ -247,7 +240,7 @@ TEST(Rectification, StopsWithTheMessageOfWhatIsMissing)
     in.imageSize[1] = cv::Size(640, 480);
     RecordingLogSink warned;
     EXPECT_EQ(rectifyStereo(in, {}, dir.path(), {}, r, warned), RectificationStatus::Rectified);
-    EXPECT_EQ(inColour(warned, logcolor::Orange), "Warning: Images for Left and Right differ in size. Rectification "
+    EXPECT_EQ(test::textInColour(warned, logcolor::Orange), "Warning: Images for Left and Right differ in size. Rectification "
                                                   "may compute correct but unpractical results.\n\n");
     EXPECT_EQ(r.sourceSize[1], cv::Size(640, 480));
 
@@ -255,8 +248,8 @@ TEST(Rectification, StopsWithTheMessageOfWhatIsMissing)
     RecordingLogSink unwritable;
     EXPECT_EQ(rectifyStereo(rigInput(), {}, dir.path() + "/missing", {}, r, unwritable),
               RectificationStatus::FileNotWritten);
-    EXPECT_TRUE(inColour(unwritable, logcolor::Red).startsWith("Could not write " + dir.path() + "/missing/"));
-    EXPECT_TRUE(inColour(unwritable, logcolor::Red).endsWith("Aborting.\n\n"));
+    EXPECT_TRUE(test::textInColour(unwritable, logcolor::Red).startsWith("Could not write " + dir.path() + "/missing/"));
+    EXPECT_TRUE(test::textInColour(unwritable, logcolor::Red).endsWith("Aborting.\n\n"));
     EXPECT_FALSE(r.hasMaps());
 }
 
@@ -322,7 +315,7 @@ TEST(Rectification, WriterFillsRectifiedFoldersSkipsWhatItCannotUseAndStopsWhere
     RecordingLogSink noMaps;
     const auto yes = [](const QString&, const QString&) { return true; };
     EXPECT_EQ(writeRectifiedImages(lists[0], lists[1], Rectification(), "Left", "Right", yes, noMaps).written, 0);
-    EXPECT_EQ(inColour(noMaps, logcolor::Orange),
+    EXPECT_EQ(test::textInColour(noMaps, logcolor::Orange),
               "Warning: Calibration parameters for rectification not available. Aborting.\n\n");
 
     // An earlier file is replaced.
@@ -347,7 +340,7 @@ TEST(Rectification, WriterFillsRectifiedFoldersSkipsWhatItCannotUseAndStopsWhere
                           "Warning: " + lists[1][2] + " is 640x480 px, not 1280x960 px as calibrated; it was skipped.\n"
                           "Rectified secondary images written to:\n" + dir.path() + "/right/Rectified/\n\n");
     EXPECT_TRUE(log.segments[0].bold);
-    EXPECT_EQ(inColour(log, logcolor::Orange).count("Warning:"), 2);
+    EXPECT_EQ(test::textInColour(log, logcolor::Orange).count("Warning:"), 2);
 
     // A folder where nothing can be created (a file named "Rectified" is in the way) stops the
     // writer before the secondary list; what was written stays.
@@ -360,7 +353,7 @@ TEST(Rectification, WriterFillsRectifiedFoldersSkipsWhatItCannotUseAndStopsWhere
         writeRectifiedImages(lists[1], lists[0], r, "Right", "Left", yes, blocked);
     EXPECT_FALSE(stopped.completed);
     EXPECT_EQ(stopped.written, 0);
-    EXPECT_EQ(inColour(blocked, logcolor::Red),
+    EXPECT_EQ(test::textInColour(blocked, logcolor::Red),
               "\nError: Could not create the folder " + dir.path() + "/right/Rectified\nAborting.\n\n");
     EXPECT_FALSE(blocked.text().contains("Rectifying Left"));
 
@@ -370,7 +363,7 @@ TEST(Rectification, WriterFillsRectifiedFoldersSkipsWhatItCannotUseAndStopsWhere
     RecordingLogSink clash;
     const RectifiedWriteResult halted = writeRectifiedImages(lists[0], lists[0], r, "Left", "Left", yes, clash);
     EXPECT_FALSE(halted.completed);
-    EXPECT_EQ(inColour(clash, logcolor::Red),
+    EXPECT_EQ(test::textInColour(clash, logcolor::Red),
               "\nError: Could not write " + dir.path() + "/left/Rectified/img0.png\nAborting.\n\n");
     EXPECT_EQ(QDir(dir.path() + "/left/Rectified").entryList(QDir::Files | QDir::Hidden).size(), 1);
 
@@ -380,7 +373,7 @@ TEST(Rectification, WriterFillsRectifiedFoldersSkipsWhatItCannotUseAndStopsWhere
         QFile::setPermissions(dir.path() + "/left", QFile::ReadOwner | QFile::ExeOwner);
         RecordingLogSink readOnly;
         EXPECT_FALSE(writeRectifiedImages(lists[0], lists[1], r, "Left", "Right", yes, readOnly).completed);
-        EXPECT_TRUE(inColour(readOnly, logcolor::Red).contains("Could not create the folder"));
+        EXPECT_TRUE(test::textInColour(readOnly, logcolor::Red).contains("Could not create the folder"));
         QFile::setPermissions(dir.path() + "/left", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
 }

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/TestSupport.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -77,15 +79,6 @@ struct CornerFileSet
     StereoState state() const { return loaded(paths); }
 };
 
-// Texts of the segments in colour c, joined.
-QString inColour(const RecordingLogSink& log, const QString& c)
-{
-    QString out;
-    for (const auto& s : log.segments)
-        if (s.color == c)
-            out += s.text;
-    return out;
-}
 
 } // namespace
 
@@ -161,7 +154,7 @@ TEST(StereoWorkflow, RenderedPairsAreDetectedCalibratedLoggedReusedAndWritten)
     ASSERT_TRUE(heading);
     EXPECT_TRUE(heading->bold);
     EXPECT_TRUE(log.text().contains("Target Type: Chessboard\nNum Squares X = 10\n"));
-    EXPECT_EQ(inColour(log, logcolor::Green), "0 1 2 3 4 5 ");
+    EXPECT_EQ(test::textInColour(log, logcolor::Green), "0 1 2 3 4 5 ");
     EXPECT_TRUE(log.text().contains("Extrinsic calibration with 6/6 image sets...\n\n"));
     const auto f4 = [](double v) { return QString::number(v, 'f', 4); };
     const QString expected = QString("Estimated extrinsics (Right w.r.t Left coordinate system):\n\nTranslation vector:\n"
@@ -211,9 +204,9 @@ TEST(StereoWorkflow, RenderedPairsAreDetectedCalibratedLoggedReusedAndWritten)
     RecordingLogSink second;
     r = calibrateStereo(state, req, {}, second);
     ASSERT_EQ(r.status, StereoStatus::Calibrated) << second.text().toStdString();
-    EXPECT_EQ(inColour(second, logcolor::Reused), "0 2 3 4 5 none\n\n");
-    EXPECT_EQ(inColour(second, logcolor::Secondary), "1 ");
-    EXPECT_TRUE(inColour(second, logcolor::Green).isEmpty());
+    EXPECT_EQ(test::textInColour(second, logcolor::Reused), "0 2 3 4 5 none\n\n");
+    EXPECT_EQ(test::textInColour(second, logcolor::Secondary), "1 ");
+    EXPECT_TRUE(test::textInColour(second, logcolor::Green).isEmpty());
     EXPECT_TRUE(second.text().contains("with 4/6 image sets"));
     EXPECT_EQ(r.usedPairs, std::vector<int>({0, 2, 4, 5}));
     EXPECT_FALSE(state.primary[3].checked || state.secondary[3].checked);
@@ -267,7 +260,7 @@ TEST(StereoWorkflow, FailedDetectionDisablesPairsAndAbortStopsAtAnImage)
     StereoState state = blank.state();
     RecordingLogSink log, aborted;
     EXPECT_EQ(calibrateStereo(state, request(), {}, log).status, StereoStatus::NoPairs);
-    EXPECT_EQ(inColour(log, logcolor::Red), "0 1 2 Target detection failed on all images or none were selected!\n\n");
+    EXPECT_EQ(test::textInColour(log, logcolor::Red), "0 1 2 Target detection failed on all images or none were selected!\n\n");
     for (size_t i = 0; i < 3; ++i)
         EXPECT_FALSE(state.primary[i].checked || state.secondary[i].checked) << i;
 
@@ -280,7 +273,7 @@ TEST(StereoWorkflow, FailedDetectionDisablesPairsAndAbortStopsAtAnImage)
     hooks.progress = [&progress](int pair, int pairs) { progress.push_back(pair * 10 + pairs); };
     const StereoResult r = calibrateStereo(state, request(), hooks, aborted);
     EXPECT_EQ(r.status, StereoStatus::Aborted);
-    EXPECT_EQ(inColour(aborted, logcolor::Red), "Calibration aborted \n\n");
+    EXPECT_EQ(test::textInColour(aborted, logcolor::Red), "Calibration aborted \n\n");
     EXPECT_EQ(progress, std::vector<int>({3, 13})); // pair 0 and 1 of 3
     EXPECT_TRUE(r.R.empty());
     // Pair 0 was done before the abort and is reused next time.
@@ -303,7 +296,7 @@ TEST(StereoWorkflow, OutliersAreReportedAndRemovedOnlyWhenAsked)
     ASSERT_EQ(r.status, StereoStatus::Calibrated) << log.text().toStdString();
     EXPECT_TRUE(r.outliersFound);
     EXPECT_TRUE(log.text().contains("Detected outliers [Idx:Num]: 2:1 "));
-    EXPECT_EQ(inColour(log, "orange"), "2:1 \n\nCalibrate again to exclude the detected outliers!\n\n");
+    EXPECT_EQ(test::textInColour(log, "orange"), "2:1 \n\nCalibrate again to exclude the detected outliers!\n\n");
     const StereoPair& pair = state.pairs[2];
     EXPECT_EQ((std::vector<size_t>{pair.objectPoints.size(), pair.secondaryPoints.size(), pair.primaryProjected.size()}),
               std::vector<size_t>(3, 53));
@@ -340,7 +333,7 @@ TEST(StereoWorkflow, LibraryErrorsEndTheRunWithTheModulesMessage)
     RecordingLogSink log;
     const StereoResult r = calibrateStereo(state, request(), hooks, log);
     EXPECT_EQ(r.status, StereoStatus::LibraryError);
-    const QString red = inColour(log, logcolor::Red);
+    const QString red = test::textInColour(log, logcolor::Red);
     EXPECT_TRUE(red.startsWith("OpenCV exception caught:\n")) << red.toStdString();
     EXPECT_TRUE(red.endsWith("Aborting.\n\n"));
     EXPECT_FALSE(reported.isEmpty());
@@ -420,18 +413,18 @@ TEST(StereoWorkflow, SizesComeFromTheImagesANewTargetIsReadAgainAndBothSidesAreR
     ASSERT_EQ(r.status, StereoStatus::Calibrated) << log.text().toStdString();
     EXPECT_EQ(handed, std::vector<cv::Size>({cv::Size(1280, 960)}));
     EXPECT_EQ(r.imageSize[1], cv::Size(1280, 960));
-    EXPECT_EQ(inColour(log, "orange"), "Warning: The intrinsics of Right belong to images of 640x480 px, its images "
+    EXPECT_EQ(test::textInColour(log, "orange"), "Warning: The intrinsics of Right belong to images of 640x480 px, its images "
                                        "are 1280x960 px.\n\n");
     // Without removal the analysis still reports that nothing was removed.
-    EXPECT_EQ(inColour(log, logcolor::Reused), "none\n\n");
+    EXPECT_EQ(test::textInColour(log, logcolor::Reused), "none\n\n");
 
     // The same target reuses the corners; another square size reads every pair again.
     RecordingLogSink same, other;
     calibrateStereo(state, req, {}, same);
-    EXPECT_EQ(inColour(same, logcolor::Reused), "0 1 2 3 none\n\n");
+    EXPECT_EQ(test::textInColour(same, logcolor::Reused), "0 1 2 3 none\n\n");
     req.target.squareWidth = 30.0;
     calibrateStereo(state, req, {}, other);
-    EXPECT_EQ(inColour(other, logcolor::Green), "0 1 2 3 ");
+    EXPECT_EQ(test::textInColour(other, logcolor::Green), "0 1 2 3 ");
 
     // A primary without its target: the secondary is read all the same.
     CornerFileSet broken(3);
@@ -440,6 +433,6 @@ TEST(StereoWorkflow, SizesComeFromTheImagesANewTargetIsReadAgainAndBothSidesAreR
     StereoState failing = broken.state();
     RecordingLogSink failed;
     calibrateStereo(failing, request(), {}, failed);
-    EXPECT_TRUE(inColour(failed, "orange").contains("Warning: Image could not be read: " + broken.paths[1][0]))
+    EXPECT_TRUE(test::textInColour(failed, "orange").contains("Warning: Image could not be read: " + broken.paths[1][0]))
         << failed.text().toStdString();
 }

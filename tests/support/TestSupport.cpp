@@ -28,4 +28,13 @@ QString pathIn(const QTemporaryDir& dir, const QString& name)
     return dir.path() + QLatin1Char('/') + name;
 }
 
+QString textInColour(const RecordingLogSink& log, const QString& colour)
+{
+    QString out;
+    for (const auto& segment : log.segments)
+        if (segment.color == colour)
+            out += segment.text;
+    return out;
+}
+
 } // namespace vantiro::test

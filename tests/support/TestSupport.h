@@ -2,6 +2,8 @@
 #include <QString>
 #include <QTemporaryDir>
 
+#include "app/LogSink.h"
+
 namespace vantiro::test {
 
 // Directory under the build tree where tests leave artefacts worth looking at (screenshots).
@@ -12,5 +14,8 @@ void resetUserSettings();
 
 // Absolute path of a file inside a temporary directory.
 QString pathIn(const QTemporaryDir& dir, const QString& name);
+
+// The texts a core routine logged in colour, joined.
+QString textInColour(const RecordingLogSink& log, const QString& colour);
 
 } // namespace vantiro::test
