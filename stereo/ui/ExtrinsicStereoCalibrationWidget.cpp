@@ -643,24 +643,34 @@ void ExtrinsicStereoCalibrationWidget::calibrate()
 
 // ---------------------------------------------------------------- rectification
 
+// Rectification belongs to the objects of the last result, whatever the boxes show now (their
+// names as they are now); before any result, to the objects in the boxes.
+int ExtrinsicStereoCalibrationWidget::resultId(int sensor) const
+{
+    if (m_lastResult)
+        return m_resultIds[sensor];
+    return selectedId(sensor ? comboBox_secondary : comboBox_primary).value_or(-1);
+}
+
+QString ExtrinsicStereoCalibrationWidget::resultName(int sensor) const
+{
+    if (!m_lastResult)
+        return (sensor ? comboBox_secondary : comboBox_primary)->currentText();
+    const auto object = m_sensorList.find(m_resultIds[sensor]);
+    return object ? object->name : m_resultNames[sensor];
+}
+
 void ExtrinsicStereoCalibrationWidget::rectify()
 {
     if (busy())
         return;
-    // The file is named after the objects the result belongs to, whatever the boxes show now.
-    QString names[2] = {comboBox_primary->currentText(), comboBox_secondary->currentText()};
-    int ids[2] = {selectedId(comboBox_primary).value_or(-1), selectedId(comboBox_secondary).value_or(-1)};
+    const int ids[2] = {resultId(0), resultId(1)};
     RectificationInput input;
     if (m_lastResult) {
-        for (int k = 0; k < 2; ++k) {
-            ids[k] = m_resultIds[k];
-            const auto object = m_sensorList.find(ids[k]);
-            names[k] = object ? object->name : m_resultNames[k];
-        }
-        input = rectificationInput(*m_lastResult, names[0], names[1]);
+        input = rectificationInput(*m_lastResult, resultName(0), resultName(1));
     } else {
-        input.primaryName = names[0];
-        input.secondaryName = names[1];
+        input.primaryName = resultName(0);
+        input.secondaryName = resultName(1);
         input.R = m_state.R;
         input.T = m_state.T;
     }
@@ -698,8 +708,8 @@ void ExtrinsicStereoCalibrationWidget::writeRectifiedImages()
                                               QStringLiteral("\n\nContinue?"));
     };
     TextEditLogSink log(text_log);
-    vantiro::stereo::writeRectifiedImages(lists[0], lists[1], m_rectification, comboBox_primary->currentText(),
-                                          comboBox_secondary->currentText(), confirm, log);
+    vantiro::stereo::writeRectifiedImages(lists[0], lists[1], m_rectification, resultName(0), resultName(1), confirm,
+                                          log);
 }
 
 // ---------------------------------------------------------------- views

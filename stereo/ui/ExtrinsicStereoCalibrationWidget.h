@@ -161,11 +161,13 @@ private:
     void updateListColours();
     void update3dView();
     std::optional<int> selectedId(QComboBox* combo) const;
+    int resultId(int sensor) const;
+    QString resultName(int sensor) const;
     vantiro::stereo::SensorOptions sensorOptions(const SensorForm& form) const;
 
     vantiro::stereo::StereoState m_state;
     std::optional<vantiro::stereo::StereoResult> m_lastResult;
-    // The objects the last result belongs to (ids), for its rectification file.
+    // The objects the last result belongs to, for its rectification.
     int m_resultIds[2] = {-1, -1};
     QString m_resultNames[2];
     vantiro::stereo::Rectification m_rectification;

@@ -61,23 +61,25 @@ cv::Mat readMat(const cv::FileStorage& fs, const char* key)
 
 TEST(Rectification, FileHoldsTheLibrarysResultUnderItsKeysInOrder)
 {
-    struct Case { RectificationOptions options; int flags; cv::Size newSize; };
+    struct Case { RectificationOptions options; int flags; cv::Size newSize; cv::Size secondarySize; };
     const Case cases[] = {
-        {{true, 0.4, cv::Size(800, 600)}, 1024, cv::Size(800, 600)},
-        {{false, 1.0, cv::Size()}, 0, cv::Size(1280, 960)}, // no new size: camera 1's
+        {{true, 0.4, cv::Size(800, 600)}, 1024, cv::Size(800, 600), cv::Size(1280, 960)},
+        // No new size: camera 1's, also when camera 2's differs.
+        {{false, 1.0, cv::Size()}, 0, cv::Size(1280, 960), cv::Size(1024, 768)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.flags);
         QTemporaryDir dir;
-        const RectificationInput in = rigInput();
+        RectificationInput in = rigInput();
+        in.imageSize[1] = c.secondarySize;
         Rectification r;
         RecordingLogSink log;
         ASSERT_EQ(rectifyStereo(in, c.options, dir.path(), {}, r, log), RectificationStatus::Rectified)
             << log.text().toStdString();
         const QString path = dir.path() + "/Left_Right.rectification.yml";
         EXPECT_EQ(rectificationFilePath(dir.path(), "Left", "Right"), path);
-        EXPECT_EQ(log.text(), "Rectification parameters saved to:\n" + path + "\n\n");
-        EXPECT_TRUE(log.segments[0].bold);
+        EXPECT_TRUE(log.text().endsWith("Rectification parameters saved to:\n" + path + "\n\n"));
+        EXPECT_TRUE(log.find("Rectification parameters saved to:\n")->bold);
 
         // The keys in their order, the first one spelled as every reader of these files expects.
         const QString text = readAll(path);
@@ -110,13 +112,25 @@ TEST(Rectification, FileHoldsTheLibrarysResultUnderItsKeysInOrder)
         EXPECT_EQ(dcx < 1e-9, c.flags == 1024) << dcx;
         EXPECT_LT(std::abs(P0.at<double>(1, 2) - P1.at<double>(1, 2)), 1e-9);
 
-        // Fixed-point maps of the rectified size for both cameras.
+        // Fixed-point maps of the rectified size, each camera's from its own rotation and projection.
+        const cv::Mat rotations[2] = {R0, R1}, projections[2] = {P0, P1};
         for (int k = 0; k < 2; ++k) {
             EXPECT_EQ(r.map1[k].type(), CV_16SC2);
             EXPECT_EQ(r.map2[k].type(), CV_16UC1);
             EXPECT_EQ(r.map1[k].size(), c.newSize);
+            cv::Mat map1, map2;
+            cv::initUndistortRectifyMap(in.K[k], in.distortion[k], rotations[k], projections[k], c.newSize, CV_16SC2,
+                                        map1, map2);
+            EXPECT_EQ(cv::norm(r.map1[k], map1, cv::NORM_INF) + cv::norm(r.map2[k], map2, cv::NORM_INF), 0.0) << k;
         }
         EXPECT_TRUE(r.hasMaps());
+        // Where no source pixel falls the rectified image is black.
+        if (c.options.alpha == 1.0) {
+            cv::Mat grey;
+            cv::cvtColor(rectifyImage(cv::Mat(960, 1280, CV_8UC3, cv::Scalar::all(255)), r, 0), grey,
+                         cv::COLOR_BGR2GRAY);
+            EXPECT_GT(grey.total() - size_t(cv::countNonZero(grey)), 1000u);
+        }
     }
 }
 
@@ -310,6 +324,13 @@ TEST(Rectification, WriterFillsRectifiedFoldersSkipsWhatItCannotUseAndStopsWhere
     EXPECT_EQ(asked, QStringList({dir.path() + "/left/Rectified/", dir.path() + "/right/Rectified/"}));
     EXPECT_TRUE(declined.segments.empty());
     EXPECT_FALSE(QFileInfo::exists(dir.path() + "/left/Rectified"));
+
+    // An empty list: no question, nothing written.
+    RecordingLogSink empty;
+    EXPECT_EQ(writeRectifiedImages({}, lists[1], r, "Left", "Right", no, empty).written, 0);
+    EXPECT_EQ(writeRectifiedImages(lists[0], {}, r, "Left", "Right", no, empty).written, 0);
+    EXPECT_EQ(asked.size(), 2);
+    EXPECT_TRUE(empty.segments.empty());
 
     // Without maps: the warning, after the question.
     RecordingLogSink noMaps;

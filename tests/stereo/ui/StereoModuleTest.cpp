@@ -296,6 +296,14 @@ TEST_F(StereoModuleTest, RectifiesPreviewsAndWritesThePairs)
     EXPECT_EQ(int(fs["flags"]), 0);
     EXPECT_EQ(module->image_label_secondary->image().size(), cv::Size(800, 600));
 
+    // The rectification belongs to the calibrated objects, under their present names, whatever the
+    // boxes show now.
+    window->ui.widget_sensors->renameObject(1, "Right");
+    module->comboBox_secondary->setCurrentIndex(0);
+    module->pushButton_RectifyStereo->click();
+    EXPECT_TRUE(QFileInfo(workingDirectory.path() + "/Cam0_Right.rectification.yml").isFile()) << log().toStdString();
+    module->comboBox_secondary->setCurrentIndex(1);
+
     // Writing asks first; "No" writes nothing, "Yes" writes both lists, checked or not.
     answer = QMessageBox::No;
     module->list_images_primary->item(3)->setCheckState(Qt::Unchecked);
