@@ -645,13 +645,6 @@ void ExtrinsicStereoCalibrationWidget::calibrate()
 
 // Rectification belongs to the objects of the last result, whatever the boxes show now (their
 // names as they are now); before any result, to the objects in the boxes.
-int ExtrinsicStereoCalibrationWidget::resultId(int sensor) const
-{
-    if (m_lastResult)
-        return m_resultIds[sensor];
-    return selectedId(sensor ? comboBox_secondary : comboBox_primary).value_or(-1);
-}
-
 QString ExtrinsicStereoCalibrationWidget::resultName(int sensor) const
 {
     if (!m_lastResult)
@@ -664,7 +657,8 @@ void ExtrinsicStereoCalibrationWidget::rectify()
 {
     if (busy())
         return;
-    const int ids[2] = {resultId(0), resultId(1)};
+    // Asked only without a result, for the objects in the boxes.
+    const int ids[2] = {selectedId(comboBox_primary).value_or(-1), selectedId(comboBox_secondary).value_or(-1)};
     RectificationInput input;
     if (m_lastResult) {
         input = rectificationInput(*m_lastResult, resultName(0), resultName(1));

@@ -161,7 +161,6 @@ private:
     void updateListColours();
     void update3dView();
     std::optional<int> selectedId(QComboBox* combo) const;
-    int resultId(int sensor) const;
     QString resultName(int sensor) const;
     vantiro::stereo::SensorOptions sensorOptions(const SensorForm& form) const;
 

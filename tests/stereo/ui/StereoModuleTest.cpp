@@ -190,8 +190,16 @@ TEST_F(StereoModuleTest, CalibratesThroughTheButtonsAndHandsTheResultsOver)
 
     const cv::Matx33d R0 = object(0)->R;
     const cv::Matx31d t0 = object(0)->t;
+    QStringList handed; // the hand-over signals in the order they came
+    QObject::connect(module, &ExtrinsicStereoCalibrationWidget::updatePrimaryIntrinsics, module,
+                     [&handed](int id, cv::Mat&, cv::Mat&, cv::Size&) { handed << QString("primary %1").arg(id); });
+    QObject::connect(module, &ExtrinsicStereoCalibrationWidget::updateSecondaryIntrinsics, module,
+                     [&handed](int id, cv::Mat&, cv::Mat&, cv::Size&) { handed << QString("secondary %1").arg(id); });
+    QObject::connect(module, &ExtrinsicStereoCalibrationWidget::updateSecondaryExtrinsics, module,
+                     [&handed](int a, int b, cv::Matx33d, cv::Matx31d) { handed << QString("pose %1 %2").arg(a).arg(b); });
     module->text_log->clear();
     module->button_calibrate->click();
+    EXPECT_EQ(handed, QStringList({"primary 0", "secondary 1", "pose 0 1"}));
     EXPECT_EQ(module->button_calibrate->text(), "Calibrate Stereo");
     EXPECT_TRUE(log().contains("Detecting targets: 0 1 2 3 4 5 \n\nExtrinsic calibration with 6/6 image sets...\n\n"))
         << log().toStdString();
@@ -350,6 +358,22 @@ TEST_F(StereoModuleTest, OptionsCoupleListsFollowEachOtherAndAbortStopsAtAPair)
     EXPECT_EQ(o.primaryFlags(), 0x2 | 0x8 | 0x200 | 0x400000) << "primary: defaults plus the shared options";
     second.groupBox_UseIntrinsicGuess->setChecked(false);
     EXPECT_FALSE(second.check_fix_focal->isChecked() || second.check_fix_pp->isChecked());
+    // Each threshold and crop choice reaches its own option.
+    module->group_outliers->setChecked(true);
+    module->doubleSpinBox_RemoveOutliersPrimary->setValue(1.5);
+    module->doubleSpinBox_RemoveOutliersSecondary->setValue(2.5);
+    module->doubleSpinBox_RemoveOutliersEpipolar->setValue(3.5);
+    const vantiro::stereo::StereoOptions thresholds = module->options();
+    EXPECT_TRUE(thresholds.removeOutliers);
+    EXPECT_EQ(std::vector<double>({thresholds.maxErrorPrimary, thresholds.maxErrorSecondary, thresholds.maxErrorEpipolar}),
+              std::vector<double>({1.5, 2.5, 3.5}));
+    module->group_outliers->setChecked(false);
+    module->double_spin_alpha->setValue(0.7);
+    EXPECT_EQ(module->rectificationOptions().alpha, 0.0);
+    module->radio_alpha_1->setChecked(true);
+    EXPECT_EQ(module->rectificationOptions().alpha, 1.0);
+    module->radio_alpha_custom->setChecked(true);
+    EXPECT_EQ(module->rectificationOptions().alpha, 0.7);
     for (const char* name : {"check_fix_k1_2", "check_use_rational_model_1", "groupBox_UseIntrinsicGuess2",
                              "check_use_tangential_distortion1", "doubleSpinBox_RemoveOutliersEpipolar", "tab_Rect"})
         EXPECT_NE(module->findChild<QWidget*>(name), nullptr) << name;
