@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cstdio>
 
+#include "app/ImageFile.h"
 #include "intrinsic/IntrinsicCalibration.h"
 
 namespace vantiro::stereo {
@@ -224,7 +225,7 @@ struct Outcome
 
 Outcome rectifyOne(const QString& path, const Rectification& r, int sensor)
 {
-    const cv::Mat image = cv::imread(localPath(path), cv::IMREAD_COLOR);
+    const cv::Mat image = readImageChecked(path, cv::IMREAD_COLOR);
     if (image.empty())
         return {Outcome::Skipped, QStringLiteral("Warning: Could not read %1, it was skipped.\n").arg(path)};
     // The maps are only right for the size that was calibrated.

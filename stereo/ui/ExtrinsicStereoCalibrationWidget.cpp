@@ -28,6 +28,8 @@
 #include "app/ui/Dialogs.h"
 #include "app/ui/Log.h"
 #include "app/ui/ModuleForm.h"
+#include "app/ui/SlotGuard.h"
+#include "app/ImageFile.h"
 #include "intrinsic/ErrorAnalysis.h"
 #include "sensors/ui/SceneProps.h"
 #include "widgets/ImageLabelWidget.h"
@@ -357,9 +359,11 @@ QWidget* ExtrinsicStereoCalibrationWidget::buildRectificationTab()
 
 void ExtrinsicStereoCalibrationWidget::connectForm()
 {
-    connect(button_change_dir_primary, &QPushButton::clicked, this, &ExtrinsicStereoCalibrationWidget::loadPrimaryImages);
+    // Slots where the user's files come in keep whatever they throw in the log.
+    connect(button_change_dir_primary, &QPushButton::clicked, this,
+            [this] { guardWithLog(text_log, [this] { loadPrimaryImages(); }); });
     connect(button_change_dir_secondary, &QPushButton::clicked, this,
-            &ExtrinsicStereoCalibrationWidget::loadSecondaryImages);
+            [this] { guardWithLog(text_log, [this] { loadSecondaryImages(); }); });
     connect(button_calibrate, &QPushButton::clicked, this, &ExtrinsicStereoCalibrationWidget::onCalibrateClicked);
     for (QListWidget* list : {list_images_primary, list_images_secondary}) {
         connect(list, &QListWidget::currentRowChanged, this, &ExtrinsicStereoCalibrationWidget::selectRow);
@@ -371,17 +375,18 @@ void ExtrinsicStereoCalibrationWidget::connectForm()
     connectSensorForm(primaryForm);
     connectSensorForm(secondaryForm);
     connect(radio_alpha_custom, &QRadioButton::toggled, double_spin_alpha, &QDoubleSpinBox::setEnabled);
-    connect(pushButton_RectifyStereo, &QPushButton::clicked, this, &ExtrinsicStereoCalibrationWidget::rectify);
+    connect(pushButton_RectifyStereo, &QPushButton::clicked, this,
+            [this] { guardWithLog(text_log, [this] { rectify(); }); });
     connect(pushButton_WriteRectifiedImages, &QPushButton::clicked, this,
-            &ExtrinsicStereoCalibrationWidget::writeRectifiedImages);
+            [this] { guardWithLog(text_log, [this] { writeRectifiedImages(); }); });
     connect(groupBox_PreviewRectifiedImages, &QGroupBox::toggled, this, [this](bool) {
         const QSignalBlocker block(tabWidget);
         tabWidget->setCurrentIndex(0);
-        update2dView();
+        guardWithLog(text_log, [this] { update2dView(); });
     });
     connect(spin_epi_lines, &QSpinBox::valueChanged, this, [this](int) {
         if (groupBox_PreviewRectifiedImages->isChecked())
-            update2dView();
+            guardWithLog(text_log, [this] { update2dView(); });
     });
     connect(tabWidget, &QTabWidget::currentChanged, this, [this](int) { updateView(); });
 }
@@ -563,23 +568,26 @@ void ExtrinsicStereoCalibrationWidget::onCalibrateClicked()
 {
     const QSignalBlocker blockPrimary(list_images_primary);
     const QSignalBlocker blockSecondary(list_images_secondary);
-    runOrAbort(button_calibrate, kCalibrateText, [this] {
+    const bool ran = runOrAbort(button_calibrate, kCalibrateText, [this] {
         // The run works on the current lists: nothing may replace them meanwhile.
         for (QPushButton* b : {button_change_dir_primary, button_change_dir_secondary, pushButton_RectifyStereo,
                                pushButton_WriteRectifiedImages})
             b->setEnabled(false);
         calibrate();
-        button_change_dir_primary->setEnabled(true);
-        button_change_dir_secondary->setEnabled(true);
-        pushButton_RectifyStereo->setEnabled(m_lastResult.has_value());
-        pushButton_WriteRectifiedImages->setEnabled(m_rectification.hasMaps());
-        {
-            const QSignalBlocker block(groupBox_PreviewRectifiedImages);
-            groupBox_PreviewRectifiedImages->setChecked(false);
-        }
-        groupBox_PreviewRectifiedImages->setEnabled(false);
-        updateView();
     });
+    if (!ran)
+        return; // the click asked the running calibration to stop
+    // Whatever the run ended with.
+    button_change_dir_primary->setEnabled(true);
+    button_change_dir_secondary->setEnabled(true);
+    pushButton_RectifyStereo->setEnabled(m_lastResult.has_value());
+    pushButton_WriteRectifiedImages->setEnabled(m_rectification.hasMaps());
+    {
+        const QSignalBlocker block(groupBox_PreviewRectifiedImages);
+        groupBox_PreviewRectifiedImages->setChecked(false);
+    }
+    groupBox_PreviewRectifiedImages->setEnabled(false);
+    updateView();
 }
 
 void ExtrinsicStereoCalibrationWidget::calibrate()
@@ -710,9 +718,12 @@ void ExtrinsicStereoCalibrationWidget::writeRectifiedImages()
 
 void ExtrinsicStereoCalibrationWidget::updateView()
 {
-    update2dView();
-    updateListColours();
-    update3dView();
+    // Shows the user's image files: whatever they hold must not end the program.
+    guardWithLog(text_log, [this] {
+        update2dView();
+        updateListColours();
+        update3dView();
+    });
 }
 
 void ExtrinsicStereoCalibrationWidget::update2dView()
@@ -728,7 +739,7 @@ void ExtrinsicStereoCalibrationWidget::update2dView()
     for (int k = 0; k < 2; ++k) {
         cv::Mat shown;
         if (row >= 0 && row < int(images[k]->size()))
-            shown = cv::imread(QFile::encodeName((*images[k])[size_t(row)].path).toStdString(), cv::IMREAD_COLOR);
+            shown = vantiro::readImageChecked((*images[k])[size_t(row)].path, cv::IMREAD_COLOR);
         checked = checked && row < lists[k]->count() && lists[k]->item(row)->checkState() == Qt::Checked;
         if (preview && !shown.empty() && shown.size() == m_rectification.sourceSize[k]) {
             shown = rectifyImage(shown, m_rectification, k);

@@ -1,5 +1,7 @@
 #include "TestSupport.h"
 
+#include <gtest/gtest.h>
+
 #include <QDir>
 #include <QFile>
 
@@ -35,6 +37,13 @@ QString textInColour(const RecordingLogSink& log, const QString& colour)
         if (segment.color == colour)
             out += segment.text;
     return out;
+}
+
+void writeFile(const QString& path, const QByteArray& data)
+{
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
+    ASSERT_EQ(f.write(data), data.size()) << path.toStdString();
 }
 
 } // namespace vantiro::test

@@ -1,4 +1,5 @@
 #pragma once
+#include <QByteArray>
 #include <QString>
 #include <QTemporaryDir>
 
@@ -17,5 +18,7 @@ QString pathIn(const QTemporaryDir& dir, const QString& name);
 
 // The texts a core routine logged in colour, joined.
 QString textInColour(const RecordingLogSink& log, const QString& colour);
+// Writes data to path (replacing it); the test fails at once when it cannot.
+void writeFile(const QString& path, const QByteArray& data);
 
 } // namespace vantiro::test
