@@ -363,6 +363,16 @@ TEST(Rectification, WriterFillsRectifiedFoldersSkipsWhatItCannotUseAndStopsWhere
     EXPECT_TRUE(log.segments[0].bold);
     EXPECT_EQ(test::textInColour(log, logcolor::Orange).count("Warning:"), 2);
 
+    // Each camera's images are held to that camera's calibrated size.
+    Rectification mixed = r;
+    mixed.sourceSize[1] = cv::Size(640, 480);
+    RecordingLogSink mixedLog;
+    const RectifiedWriteResult own =
+        writeRectifiedImages({lists[0][0]}, {lists[1][2], lists[1][0]}, mixed, "Left", "Right", yes, mixedLog);
+    EXPECT_EQ(own.written, 2) << mixedLog.text().toStdString();
+    EXPECT_EQ(test::textInColour(mixedLog, logcolor::Orange),
+              "Warning: " + lists[1][0] + " is 1280x960 px, not 640x480 px as calibrated; it was skipped.\n");
+
     // A folder where nothing can be created (a file named "Rectified" is in the way) stops the
     // writer before the secondary list; what was written stays.
     QDir(dir.path() + "/right/Rectified").removeRecursively();
