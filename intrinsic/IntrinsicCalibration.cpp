@@ -350,6 +350,8 @@ void run(IntrinsicState& state, const CalibrationRequest& request, const Calibra
         image.rvec = rvecs[k].clone();
         image.tvec = tvecs[k].clone();
     }
+    // Before outlier removal takes corners away.
+    result.quality = assessCalibration(state, collected, flags);
 
     const QString file = intrinsicsFilePath(request.workingDirectory, target->name);
     QString error;
@@ -373,6 +375,7 @@ void run(IntrinsicState& state, const CalibrationRequest& request, const Calibra
         analyseErrors(state.images, state.K, state.distortion, opt.removeOutliers, opt.outlierThreshold, log);
     if (opt.removeOutliers && result.outliersRemoved)
         log.append(QStringLiteral("\n\nCalibrate again to exclude the detected outliers!\n\n"), logcolor::Orange);
+    logQuality(*result.quality, log);
     result.status = CalibrationStatus::Calibrated;
 }
 

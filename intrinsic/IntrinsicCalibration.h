@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/LogSink.h"
+#include "intrinsic/CalibrationQuality.h"
 #include "targets/TargetSettings.h"
 
 namespace vantiro::intrinsic {
@@ -130,6 +131,8 @@ struct CalibrationResult
     bool outliersRemoved = false;
     // Detection went through all images: unchecked images are final for this run.
     bool detectionFinished = false;
+    // Where the result can be trusted, judged on the corners the calibration used.
+    std::shared_ptr<const CalibrationQuality> quality;
 };
 
 // A start value the library can work from: a 3 x 3 matrix with non-zero focal lengths.

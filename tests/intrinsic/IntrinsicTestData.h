@@ -124,6 +124,14 @@ inline QString tagged(const vantiro::RecordingLogSink& log)
     return out + (open.isEmpty() ? "" : "</>");
 }
 
+// The closing quality line of a run as tagged() writes it.
+inline QString qualityLine(const CalibrationResult& result)
+{
+    vantiro::RecordingLogSink sink;
+    logQuality(*result.quality, sink);
+    return tagged(sink);
+}
+
 inline void writeCornerFile(const QString& path, const cv::Mat& corners, const cv::Mat& obj)
 {
     cv::FileStorage fs(QFile::encodeName(path).toStdString(), cv::FileStorage::WRITE);

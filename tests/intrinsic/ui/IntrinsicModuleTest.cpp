@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QTest>
 #include <QtWidgets>
 
 #include <vtkPropCollection.h>
@@ -9,12 +10,15 @@
 #include "../IntrinsicTestData.h"
 #include "app/ui/Dialogs.h"
 #include "app/ui/MainWindow.h"
+#include "intrinsic/QualityPictures.h"
 #include "intrinsic/ui/IntrinsicCalibrationWidget.h"
+#include "intrinsic/ui/QualityTab.h"
 #include "sensors/ui/SensorTree.h"
 #include "support/TestSupport.h"
 #include "widgets/ImageLabelWidget.h"
 
 using namespace vantiro;
+using namespace vantiro::intrinsic;
 
 namespace {
 
@@ -166,4 +170,58 @@ TEST_F(IntrinsicModuleTest, AbortUncheckedImagesTargetChangesAndNewLists)
     EXPECT_EQ(module->list_images->item(5)->checkState(), Qt::Checked);
     EXPECT_FALSE(module->group_outliers->isChecked() || module->state().images[0].hasCorners());
     EXPECT_TRUE(module->group_reproj_err->isHidden() && props() == 0);
+}
+
+TEST_F(IntrinsicModuleTest, QualityTabShowsWhereTheResultHoldsAndItsBarsSelectImages)
+{
+    module->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(module));
+    QualityTab* tab = module->tab_quality;
+    EXPECT_EQ(tab->label_quality_summary->text(), "Calibrate to see where in the image the result can be trusted.");
+    module->button_calibrate->click();
+    const auto quality = tab->quality();
+    ASSERT_TRUE(quality && quality->determined());
+    EXPECT_EQ(quality->views.size(), 8u);
+    EXPECT_TRUE(log().endsWith(quality->summary() + "\n")) << "the log ends with the quality line";
+
+    // Opened as a user does, by its tab.
+    QTabBar* bar = module->tabWidget->tabBar();
+    ASSERT_EQ(bar->tabText(2), "Quality");
+    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(2).center());
+    QApplication::processEvents();
+    ASSERT_TRUE(tab->isVisible());
+    EXPECT_TRUE(tab->label_quality_summary->text().startsWith(quality->summary().trimmed() + "\nCorner noise "));
+    // The heat map of the whole 640 x 480 image beside its legend; where the board was, the colour
+    // is that of the uncertainty there.
+    cv::Mat shown = tab->image_quality->image();
+    ASSERT_EQ(shown.size(), cv::Size(640 + kLegendWidth, 480));
+    EXPECT_EQ(shown.at<cv::Vec3b>(250, 300), uncertaintyColor(quality->atDistance.at({300, 250})));
+
+    // A click on the fifth bar selects that image in the list; its bar gets a white outline.
+    ViewErrorChartWidget* chart = tab->chart_view_errors;
+    ASSERT_EQ(chart->chart().columns.size(), 8u);
+    const cv::Rect column = chart->chart().columns[5];
+    QTest::mouseClick(chart, Qt::LeftButton, {}, QPoint(column.x + column.width / 2, column.br().y - 2));
+    EXPECT_EQ(module->list_images->currentRow(), 5);
+    EXPECT_EQ(chart->chart().picture.at<cv::Vec3b>(column.br().y - 1, column.x + column.width / 2),
+              cv::Vec3b(255, 255, 255));
+    QTest::mouseClick(chart, Qt::LeftButton, {}, QPoint(2, 2));
+    EXPECT_EQ(module->list_images->currentRow(), 5) << "a click beside the bars selects nothing";
+
+    // Residual vectors on the map; the overlays go with the coverage and residual pictures.
+    QCheckBox* residuals = tab->check_quality_residuals;
+    QTest::mouseClick(residuals, Qt::LeftButton, {}, QPoint(5, residuals->height() / 2));
+    ASSERT_TRUE(tab->check_quality_residuals->isChecked());
+    EXPECT_GT(cv::norm(shown, tab->image_quality->image(), cv::NORM_L1), 0.0);
+    const QString shot = test::artefactDir() + "/intrinsic_quality_tab.png";
+    ASSERT_TRUE(module->grab().toImage().save(shot));
+    EXPECT_GT(QFileInfo(shot).size(), 10000);
+    tab->combo_quality_view->setCurrentIndex(2);
+    EXPECT_TRUE(!tab->check_quality_coverage->isEnabled() && !tab->check_quality_residuals->isEnabled());
+    EXPECT_EQ(cv::norm(tab->image_quality->image(), coveragePicture(*quality), cv::NORM_INF), 0.0);
+
+    // A new image list: nothing to judge.
+    module->button_change_dir->click();
+    EXPECT_FALSE(tab->quality());
+    EXPECT_EQ(chart->chart().columns.size(), 0u);
 }
