@@ -49,7 +49,7 @@ QStringList imagesInFolder(const QString& folder);
 // Sorts file names so that embedded numbers compare by value.
 void naturalSort(QStringList& paths);
 
-// --workdir (default: the current directory) as an absolute path; it must exist.
+// --workdir (default: the current directory) as an absolute path; a missing folder is created.
 QString workingDirectoryOption(const ArgParser& parser);
 
 // Registers --target and --settings.

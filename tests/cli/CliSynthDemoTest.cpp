@@ -77,17 +77,21 @@ TEST(CliDemo, ReportsEveryModuleAgainstTheTruth)
     ASSERT_EQ(r.code, 0) << r.out.toStdString() << r.err.toStdString();
     EXPECT_TRUE(r.out.startsWith("Vantiro demo: synthetic data, calibrated and compared with the ground truth\n"
                                  "Working directory: " + root + "\n"));
-    for (const char* line : {"[1/6] Data set: chessboard:10x7:25, 640x480 px, 4 views, 4 pairs",
-                             "[2/6] Intrinsic calibration of Cam0 from 4 views", "      fx     ",
-                             "      PASS  intrinsic: ", "[3/6] Stereo calibration of Cam0 and Cam1 from 4 pairs",
-                             "      Cam1 x [mm]", "      PASS  stereo: ", "[4/6] Gray-code decoding",
-                             "      PASS  decoding: ", "[5/6] Hand-eye calibration from 4 views", "      tX x [mm]",
-                             "      PASS  hand-eye: ", "[6/6] Tool-flange calibration from 4 views",
-                             "      Y: rotation off by ", "      PASS  tool-flange: ", "Result: 5 of 5 modules pass"})
+    for (const char* line : {"[1/7] Data set: chessboard:10x7:25, 640x480 px, 4 views, 4 pairs",
+                             "[2/7] Intrinsic calibration of Cam0 from 4 views", "      fx     ",
+                             "      PASS  intrinsic: ", "[3/7] Stereo calibration of Cam0 and Cam1 from 4 pairs",
+                             "      Cam1 x [mm]", "      PASS  stereo: ", "[4/7] Stereo rectification of the 4 pairs",
+                             "      estimated rig: 4 pairs, 216 corners: vertical disparity mean ",
+                             "      PASS  rectification: ", "[5/7] Gray-code decoding", "      PASS  decoding: ",
+                             "[6/7] Hand-eye calibration from 4 views", "      tX x [mm]", "      PASS  hand-eye: ",
+                             "[7/7] Tool-flange calibration from 4 views", "      Y: rotation off by ",
+                             "      PASS  tool-flange: ", "Result: 6 of 6 modules pass"})
         EXPECT_TRUE(r.out.contains(line)) << line;
     EXPECT_FALSE(r.out.contains("FAIL"));
     // Each command's full output is kept, with the results it wrote.
     for (const char* file : {"intrinsic/Cam0.intrinsics.yml", "stereo/Cam0.project.yml", "decode/decoded_x.png",
-                             "stereo/stereo.log", "handeye/AX-XB.yml", "toolflange/AX-YB.yml", "toolflange/toolflange.log"})
+                             "stereo/stereo.log", "stereo/Cam0_Cam1.rectification.yml",
+                             "data/stereo/Rectified/secondary_03.png", "handeye/AX-XB.yml", "toolflange/AX-YB.yml",
+                             "toolflange/toolflange.log"})
         EXPECT_TRUE(QFileInfo::exists(root + "/" + file)) << file;
 }
