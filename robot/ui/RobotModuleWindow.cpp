@@ -33,6 +33,7 @@
 #include "app/ImageFile.h"
 #include "app/ui/Dialogs.h"
 #include "app/ui/Log.h"
+#include "app/ui/ModuleForm.h"
 #include "app/ui/SlotGuard.h"
 #include "intrinsic/ErrorAnalysis.h"
 #include "sensors/Pose.h"
@@ -44,15 +45,9 @@
 using namespace vantiro::robot;
 using vantiro::intrinsic::colorStyleSheet;
 using vantiro::intrinsic::errorColor;
+using moduleform::groupBox;
 
 namespace {
-
-QGroupBox* groupBox(QWidget* parent, const char* name, const QString& title)
-{
-    auto* group = new QGroupBox(title, parent);
-    group->setObjectName(QLatin1String(name));
-    return group;
-}
 
 QRadioButton* radio(QWidget* parent, const char* name, const QString& text, bool checked = false)
 {
@@ -248,9 +243,7 @@ void RobotModuleWindow::buildForm()
     pose->addWidget(radio_EPNP);
     right->addWidget(group_target_pose);
 
-    group_ransac = groupBox(this, "group_ransac", QStringLiteral("Use RANSAC Scheme"));
-    group_ransac->setCheckable(true);
-    group_ransac->setChecked(false);
+    group_ransac = groupBox(this, "group_ransac", QStringLiteral("Use RANSAC Scheme"), true, false);
     auto* ransac = new QFormLayout(group_ransac);
     spin_max_iterations = new QSpinBox(group_ransac);
     spin_max_iterations->setObjectName(QStringLiteral("spin_max_iterations"));
@@ -299,9 +292,7 @@ void RobotModuleWindow::buildForm()
 
     for (auto [widget, renderer] : {std::pair{widget_vtk, m_view.Get()}, std::pair{widget_vtk_allPoses, m_allPoses.Get()}}) {
         widget->renderWindow()->AddRenderer(renderer);
-        renderer->SetBackground(0.3, 0.6, 0.9);
-        renderer->SetBackground2(0.9, 0.9, 0.9);
-        renderer->GradientBackgroundOn();
+        moduleform::setTargetViewBackground(renderer);
     }
 }
 
