@@ -36,9 +36,6 @@ QStringList expandImageArguments(const QStringList& arguments);
 // The image files of a folder (png, jpg, jpeg, tif, tiff, bmp), sorted naturally.
 QStringList imagesInFolder(const QString& folder);
 
-// Sorts file names so that embedded numbers compare by value.
-void naturalSort(QStringList& paths);
-
 // --workdir (default: the current directory) as an absolute path; it must exist.
 QString workingDirectoryOption(const ArgParser& parser);
 
