@@ -394,10 +394,17 @@ void CamProjStereoCalib::setRunControlsEnabled(bool enabled)
 void CamProjStereoCalib::runJob()
 {
     const cv::Size projector(m_settings.projectorWidth, m_settings.projectorHeight);
-    if (projector != m_images.projectorSize()) {
-        // Decoded for another resolution: nothing of it is valid now.
-        clearSetData();
-        m_images.setProjectorSize(projector);
+    if (m_images.setCount() > 0 && projector != m_images.projectorSize()) {
+        // The sets were chosen by their image count, which the resolution decides.
+        const cv::Size loaded = m_images.projectorSize();
+        m_log->append(QStringLiteral("The projector resolution is now %1x%2 px, but the sets were loaded for %3x%4 px. "
+                                     "Please load the sets again, aborting.\n\n")
+                          .arg(projector.width)
+                          .arg(projector.height)
+                          .arg(loaded.width)
+                          .arg(loaded.height),
+                      vantiro::logcolor::Red);
+        return;
     }
     const bool writable = pushButton_WriteExtrinsicCalibrationInput->isEnabled();
     setRunControlsEnabled(false);

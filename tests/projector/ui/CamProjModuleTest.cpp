@@ -194,13 +194,18 @@ TEST_F(CamProjModuleTest, ThresholdRadiusAndAbortClearWhatTheyMust)
     EXPECT_TRUE(module->cornerSets()[0].checked);
 }
 
-TEST_F(CamProjModuleTest, NoSetsExplainsTheLayout)
+TEST_F(CamProjModuleTest, NoSetsExplainsTheLayoutAndANewResolutionNeedsANewLoad)
 {
-    QTemporaryDir empty;
-    window->setWorkingDirectory(empty.path());
     load();
-    EXPECT_EQ(module->imageModel()->rowCount(), 0);
-    EXPECT_TRUE(log().startsWith("No valid Gray-Code image sets were found in the selected working directory.\n\n"));
+    window->ui.spin_proj_width->setValue(300);
+    detect();
+    EXPECT_TRUE(log().endsWith("The projector resolution is now 300x192 px, but the sets were loaded for 256x192 px. "
+                               "Please load the sets again, aborting.\n\n"));
+    EXPECT_TRUE(module->cornerSets()[0].cameraCorners.empty());
+    load();
+    EXPECT_EQ(module->imageModel()->rowCount(), 0) << "300 px take 36 images";
+
+    EXPECT_TRUE(log().contains("No valid Gray-Code image sets were found in the selected working directory.\n\n"));
     detect();
     EXPECT_TRUE(log().endsWith("Image list is empty, aborting.\n\n"));
     EXPECT_FALSE(module->pushButton_WriteExtrinsicCalibrationInput->isEnabled());
