@@ -253,10 +253,12 @@ double rotationAngleDegrees(const cv::Matx33d& a, const cv::Matx33d& b)
 }
 
 
-// Corner rows of a written corner file; empty when it cannot be read.
+// Corner rows of a written corner file; empty when there is none (a set the job left out).
 std::vector<cv::Point2f> cornerRows(const QString& path)
 {
     std::vector<cv::Point2f> points;
+    if (!QFileInfo::exists(path))
+        return points;
     try {
         cv::FileStorage fs(QFile::encodeName(path).toStdString(), cv::FileStorage::READ);
         cv::Mat m;
@@ -269,42 +271,64 @@ std::vector<cv::Point2f> cornerRows(const QString& path)
     return points;
 }
 
-struct CornerErrors
+struct ErrorStats
 {
     int count = 0;
-    double mean = 0.0, rms = 0.0, max = 0.0;
+    double sum = 0.0, squares = 0.0, max = 0.0;
+
+    void add(double e)
+    {
+        ++count;
+        sum += e;
+        squares += e * e;
+        max = std::max(max, e);
+    }
+    double mean() const { return count ? sum / count : 0.0; }
+    double rms() const { return count ? std::sqrt(squares / count) : 0.0; }
+};
+
+struct CornerErrors
+{
+    ErrorStats projector;     // all projector corners
+    ErrorStats edge;          // those whose window (10 x 10 camera px) is partly unlit
+    ErrorStats camera;        // the camera corners of the same rows
 };
 
 // Each projector corner written against where the projector really shows the target corner that the
 // camera corner of the same row belongs to (the true corner within 2 px of it).
-CornerErrors projectorCornerErrors(const QString& workdir, const Truth& truth, const vantiro::synth::BoardPattern& board)
+CornerErrors projectorCornerErrors(const QString& workdir, const QString& data, const Truth& truth,
+                                   const vantiro::synth::BoardPattern& board)
 {
     CornerErrors e;
     for (qsizetype s = 0; s < truth.projectorSets.size() && size_t(s) < truth.projectorPoses.size(); ++s) {
         const QString n = QString::number(s);
         const auto camera = cornerRows(workdir + QStringLiteral("/ExtrinsicCalibrationData/Cam0/cam_view_") + n + ".yml");
         const auto projector = cornerRows(workdir + QStringLiteral("/ExtrinsicCalibrationData/Proj/proj_view_") + n + ".yml");
+        // NaN where the projector does not light the camera pixel.
+        const cv::Mat lit = cv::imread(QFile::encodeName(data + QLatin1Char('/') + truth.projectorTruthX.value(s)).toStdString(),
+                                       cv::IMREAD_UNCHANGED);
         const vantiro::synth::TargetPose& pose = truth.projectorPoses[size_t(s)];
         const auto corners = vantiro::synth::projectCorners(truth.captureCamera, board, pose, 0.0);
         for (size_t i = 0; i < camera.size() && i < projector.size(); ++i) {
             for (const auto& c : corners) {
-                if (std::hypot(c.image.x - camera[i].x, c.image.y - camera[i].y) > 2.0)
+                const double cameraError = std::hypot(c.image.x - camera[i].x, c.image.y - camera[i].y);
+                if (cameraError > 2.0)
                     continue;
                 const cv::Vec3d inCamera = pose.R * cv::Vec3d(c.board.x, c.board.y, 0.0) + pose.t;
                 const cv::Point2d p =
                     vantiro::synth::projectToPixel(truth.projector, truth.projectorR * inCamera + truth.projectorT);
                 const double d = std::hypot(p.x - projector[i].x, p.y - projector[i].y);
-                e.mean += d;
-                e.rms += d * d;
-                e.max = std::max(e.max, d);
-                ++e.count;
+                e.projector.add(d);
+                e.camera.add(cameraError);
+                const cv::Rect window(int(camera[i].x) - 5, int(camera[i].y) - 5, 10, 10);
+                if (lit.type() == CV_32FC1 && (window & cv::Rect(0, 0, lit.cols, lit.rows)) == window) {
+                    const cv::Mat w = lit(window);
+                    if (cv::countNonZero(w == w) < w.rows * w.cols) // NaN compares unequal
+                        e.edge.add(d);
+                }
                 break;
             }
         }
-    }
-    if (e.count) {
-        e.mean /= e.count;
-        e.rms = std::sqrt(e.rms / e.count);
     }
     return e;
 }
@@ -606,12 +630,20 @@ int runDemo(const QStringList& arguments, Console& console)
         if (run.status != 0 || !proj.ok || project.status != ProjectReadResult::Status::Ok || project.objects.size() != 2) {
             failed << QStringLiteral("the command failed (exit %1): %2").arg(run.status).arg(tail(run.log));
         } else {
-            const CornerErrors corners = projectorCornerErrors(workdir, truth, board);
-            QString text = QStringLiteral("      %1 projector corners against the truth: mean %2, RMS %3, max %4 px\n")
+            const CornerErrors errors = projectorCornerErrors(workdir, data, truth, board);
+            const ErrorStats& corners = errors.projector;
+            QString text = QStringLiteral("      %1 projector corners against the truth: mean %2, RMS %3, max %4 px; %5 of "
+                                          "them at the edge of the lit area: mean %6, max %7 px\n"
+                                          "      their camera corners: mean %8, max %9 px\n")
                                .arg(corners.count)
-                               .arg(corners.mean, 0, 'f', 3)
-                               .arg(corners.rms, 0, 'f', 3)
-                               .arg(corners.max, 0, 'f', 3);
+                               .arg(corners.mean(), 0, 'f', 3)
+                               .arg(corners.rms(), 0, 'f', 3)
+                               .arg(corners.max, 0, 'f', 3)
+                               .arg(errors.edge.count)
+                               .arg(errors.edge.mean(), 0, 'f', 3)
+                               .arg(errors.edge.max, 0, 'f', 3)
+                               .arg(errors.camera.mean(), 0, 'f', 3)
+                               .arg(errors.camera.max, 0, 'f', 3);
             text += header();
             const CameraModel& lens = truth.projector;
             text += row(QStringLiteral("Proj fx"), proj.K(0, 0), lens.K(0, 0), 3);
@@ -644,8 +676,8 @@ int runDemo(const QStringList& arguments, Console& console)
                         .arg(met(focal < 0.001), met(position < 0.1),
                              met(std::abs(cv::norm(t) - cv::norm(trueT)) < 0.1), met(angle < 0.05));
             console.print(text);
-            if (corners.count == 0 || !(corners.mean < kMaxProjectorCornerError))
-                failed << QStringLiteral("projector corners off by %1 px on average").arg(corners.mean, 0, 'f', 3);
+            if (corners.count == 0 || !(corners.mean() < kMaxProjectorCornerError))
+                failed << QStringLiteral("projector corners off by %1 px on average").arg(corners.mean(), 0, 'f', 3);
             if (!(focal < kMaxProjectorFocalError))
                 failed << QStringLiteral("projector focal length off by %1 %").arg(100.0 * focal, 0, 'f', 2);
             if (!(angle < kMaxProjectorRotationError))

@@ -322,7 +322,9 @@ Truth writeSyntheticDataSet(const QString& folder, const SynthConfig& config,
         truth.hasProjector = true;
         const CameraModel lens = CameraModel::ideal(config.projector, 1.3 * config.projector.width);
         const double distance = distanceForCoverage(primary, board, 0.55);
-        projector = ProjectorSetup::aimedAt(lens, cv::Vec3d(150.0, -20.0, 0.0), cv::Vec3d(0.0, 0.0, distance));
+        // Aimed to one side when the target may be partly lit, so that many poses are.
+        const double aside = config.partlyLit ? 0.3 * board.gridSize().width : 0.0;
+        projector = ProjectorSetup::aimedAt(lens, cv::Vec3d(150.0, -20.0, 0.0), cv::Vec3d(aside, 0.0, distance));
         truth.projector = lens;
         truth.captureCamera = primary;
         truth.captureCamera.dist = cv::Vec<double, 8>::all(0.0);
