@@ -95,6 +95,11 @@ TEST(ProjectCorner, BorderWindowSizeAndEmptyWindows)
     EXPECT_EQ(verdict(holed, {20.4f, 20.4f}), CornerVerdict::Unsupported);
     holed.at<cv::Vec2f>(24, 19) = cv::Vec2f(kNan, kNan);
     EXPECT_EQ(verdict(holed, {20.0f, 20.0f}), CornerVerdict::Unsupported);
+    // x = 20.6 starts its window at column trunc(15.6) = 15: 55 of its 110 pixels are decodable
+    // (from 16 it would be 45 of 100).
+    holed.at<cv::Vec2f>(24, 19) = decoded.at<cv::Vec2f>(24, 19);
+    decoded(cv::Rect(20, 15, 1, 5)).copyTo(holed(cv::Rect(20, 15, 1, 5)));
+    EXPECT_EQ(verdict(holed, {20.6f, 20.0f}), CornerVerdict::Accepted);
     // Enough pixels, but a third of the window decoded wrongly (noise in an unlit area).
     cv::Mat noisy = decoded.clone();
     cv::RNG rng(1);
@@ -108,6 +113,29 @@ TEST(ProjectCorner, BorderWindowSizeAndEmptyWindows)
             if ((x + y) % 2 == 0)
                 noisy.at<cv::Vec2f>(y, x) = cv::Vec2f(float(rng.uniform(0, 250)), float(rng.uniform(0, 190)));
     EXPECT_EQ(verdict(noisy, {50.0f, 50.0f}), CornerVerdict::Unsupported);
+    // More than half of the window decoded 2 px off, in all directions: no fit is supported.
+    cv::Mat scattered = decoded.clone();
+    const cv::Vec2f offsets[4] = {{2, 0}, {-2, 0}, {0, 2}, {0, -2}};
+    int n = 0;
+    for (int y = 45; y < 55; ++y)
+        for (int x = 45; x < 55; ++x)
+            if ((x + 3 * y) % 9 < 5)
+                scattered.at<cv::Vec2f>(y, x) += offsets[n++ % 4];
+    ASSERT_EQ(n, 57);
+    EXPECT_EQ(verdict(scattered, {50.0f, 50.0f}), CornerVerdict::Unsupported);
+    // Pixels whose row did not decode are left out even when their column did.
+    cv::Mat rowless = decoded.clone();
+    for (int y = 45; y < 55; ++y)
+        for (int x = 45; x < 55; ++x)
+            if ((x + y) % 3 == 0)
+                rowless.at<cv::Vec2f>(y, x)[1] = kNan;
+    ASSERT_EQ(verdict(rowless, {50.3f, 50.6f}, 10, {}, kBig, &p), CornerVerdict::Accepted);
+    EXPECT_LT(cv::norm(cv::Point2d(p) - apply(kH, {50.3, 50.6})), 0.1);
+    for (int y = 45; y < 55; ++y)
+        for (int x = 45; x < 55; ++x)
+            if (x > 46)
+                rowless.at<cv::Vec2f>(y, x)[1] = kNan;
+    EXPECT_EQ(verdict(rowless, {50.0f, 50.0f}), CornerVerdict::Unsupported);
     // A window with nothing decodable.
     holed.setTo(cv::Scalar(kNan, kNan));
     EXPECT_EQ(verdict(holed, {20.0f, 20.0f}), CornerVerdict::NoHomography);
@@ -271,8 +299,12 @@ TEST_F(CornerJob, ProjectorCornersAgainstTheRenderedTruth)
 TEST_F(CornerJob, SecondRunReusesCornersAndDecodingButNotProjectorCorners)
 {
     ASSERT_EQ(run(), CornerJobStatus::Finished);
+    // Left without a corner: unchecked, but not greyed until a run passes it over.
+    EXPECT_FALSE(corners[4].checked || corners[4].grey);
+    // Three corners are not enough for a set.
+    corners[2].cameraCorners.resize(3);
+    corners[2].targetPoints.resize(3);
     const std::vector<cv::Point2f> camera = corners[2].cameraCorners;
-    const size_t shortened = camera.size();
     // A set the user unchecks keeps its data but is left alone.
     corners[1].checked = false;
     // A corner the run must reject: its window leaves the image.
@@ -285,9 +317,11 @@ TEST_F(CornerJob, SecondRunReusesCornersAndDecodingButNotProjectorCorners)
     EXPECT_EQ(tokenColour("Detecting targets: ", 1), vantiro::logcolor::Grey);
     EXPECT_EQ(tokenColour("Extracting projector corners: ", 1), vantiro::logcolor::Grey);
     EXPECT_TRUE(corners[1].grey);
-    // Set 2 was not detected again: the shortened lists stay as they were.
+    EXPECT_TRUE(corners[4].grey);
+    // Set 2 was not detected again; its three corners reach the projector, too few to keep it.
     EXPECT_EQ(corners[2].cameraCorners, camera);
-    EXPECT_EQ(corners[2].projectorCorners.size(), shortened);
+    EXPECT_EQ(corners[2].projectorCorners.size(), 3u);
+    EXPECT_FALSE(corners[2].checked);
     // The planted corner went from all lists, the others stayed in order.
     ASSERT_EQ(corners[0].cameraCorners.size(), 48u);
     EXPECT_EQ(corners[0].targetPoints.size(), 48u);
@@ -306,6 +340,13 @@ TEST_F(CornerJob, AbortBetweenSetsKeepsWhatWasFound)
     EXPECT_EQ(corners[1].cameraCorners.size(), 48u);
     EXPECT_TRUE(corners[2].cameraCorners.empty());
     EXPECT_FALSE(log.text().contains("Decoding"));
+    // Aborted as the decoding begins: the set without a target is already unchecked and greyed.
+    calls = 0;
+    corners[4].checked = false;
+    EXPECT_EQ(run([&calls] { return ++calls == 6; }), CornerJobStatus::Aborted);
+    EXPECT_TRUE(!corners[3].checked && corners[3].grey);
+    EXPECT_TRUE(corners[4].grey) << "unchecked by the user";
+    corners[4].checked = true;
     // Aborted in the corner phase: every set is decoded, and the next run goes on from there.
     calls = 0;
     EXPECT_EQ(run([&calls] { return ++calls == 12; }), CornerJobStatus::Aborted);
@@ -347,14 +388,25 @@ TEST_F(CornerJob, SizeMismatchStopsTheJob)
     EXPECT_EQ(log.text(), "Image list is empty, aborting.\n\n");
 }
 
-TEST_F(CornerJob, UnreadableWhiteFrameUnchecksTheSet)
+TEST_F(CornerJob, UnreadableImagesUncheckTheSet)
 {
+    // Set 0 without its white frame, set 1 without one of its patterns.
     QStringList files = s_sets[0].files;
     files[0] = "/nonexistent/white.png";
-    images.setSets({files, s_sets[1].files});
+    QStringList pattern = s_sets[1].files;
+    pattern[7] = "/nonexistent/7.png";
+    images.setSets({files, pattern, s_sets[2].files});
+    testing::internal::CaptureStdout();
     ASSERT_EQ(run(), CornerJobStatus::Finished);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Decoding error: Couldn't load /nonexistent/7.png\n");
     EXPECT_EQ(tokenColour("Detecting targets: ", 0), vantiro::logcolor::Grey);
-    EXPECT_FALSE(corners[0].checked);
-    EXPECT_TRUE(corners[1].checked);
     EXPECT_EQ(tokenColour("Decoding image sets: ", 0), vantiro::logcolor::Grey);
+    EXPECT_FALSE(corners[0].checked);
+    EXPECT_EQ(tokenColour("Detecting targets: ", 1), vantiro::logcolor::Green);
+    EXPECT_EQ(tokenColour("Decoding image sets: ", 1), vantiro::logcolor::Red);
+    EXPECT_EQ(tokenColour("Extracting projector corners: ", 1), vantiro::logcolor::Grey);
+    EXPECT_FALSE(corners[1].checked);
+    EXPECT_TRUE(corners[1].projectorCorners.empty());
+    EXPECT_EQ(corners[1].cameraCorners.size(), 48u) << "kept for a later run";
+    EXPECT_TRUE(corners[2].checked);
 }
