@@ -1,15 +1,20 @@
 #include "Common/StructuredLight.h"
 
+#include <QFile>
+
 #include <opencv2/core/hal/intrin.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <functional>
 #include <iostream>
 #include <limits>
 #include <memory>
+
+#include "app/ImageFile.h"
 
 namespace sl {
 
@@ -17,6 +22,18 @@ namespace {
 
 // Largest projector extent whose coordinates are still whole numbers in a float.
 constexpr int kMaxProjectorExtent = 1 << 24;
+
+#if CV_SIMD128
+// Four bytes widened to 32-bit lanes. The library's v_load_expand_q reads them through an
+// int pointer, which is undefined behaviour at the unaligned addresses a row offset gives;
+// the copy compiles to the same single load.
+inline cv::v_uint32x4 loadExpandFourBytes(const uint8_t* p)
+{
+    alignas(4) uint8_t four[4];
+    std::memcpy(four, p, sizeof four);
+    return cv::v_load_expand_q(four);
+}
+#endif
 
 // One (pattern, inverse) pair in sequence order. Within a channel the pairs run from the
 // most significant bit down, so each pair shifts one bit into the channel's code.
@@ -176,7 +193,7 @@ void finishRow(const Layout& layout, const uint8_t* const planes[2][4], const ui
         for (; x <= width - 4; x += 4) {
             cv::v_uint32x4 code = cv::v_setzero_u32();
             for (int k = 0; k < planeCount; ++k)
-                code = (code << planeBits[k]) | cv::v_load_expand_q(plane[k] + x);
+                code = (code << planeBits[k]) | loadExpandFourBytes(plane[k] + x);
             cv::v_float32x4 value;
             if (binary) {
                 value = cv::v_cvt_f32(cv::v_reinterpret_as_s32(code));
@@ -189,7 +206,7 @@ void finishRow(const Layout& layout, const uint8_t* const planes[2][4], const ui
                 const cv::v_int32x4 c = cv::v_reinterpret_as_s32(code) - offset;
                 value = cv::v_cvt_f32(cv::v_min(cv::v_max(c, low), high));
             }
-            const cv::v_uint32x4 isLost = cv::v_load_expand_q(lost + x) != none;
+            const cv::v_uint32x4 isLost = loadExpandFourBytes(lost + x) != none;
             cv::v_store(values + x, cv::v_select(cv::v_reinterpret_as_f32(isLost), nanv, value));
         }
 #endif
@@ -509,11 +526,8 @@ bool decode_pattern(const std::vector<std::string>& images, cv::Mat& patternImag
         cv::Mat pair[2];
         cv::parallel_for_(cv::Range(0, 2), [&](const cv::Range& range) {
             for (int i = range.start; i < range.end; ++i) {
-                try {
-                    pair[i] = cv::imread(images[t + i], cv::IMREAD_GRAYSCALE);
-                } catch (const cv::Exception&) {
-                    pair[i].release(); // a corrupt file is a file that cannot be loaded
-                }
+                // A corrupt or oversized file is a file that cannot be loaded.
+                pair[i] = vantiro::readImageChecked(QFile::decodeName(images[t + i].c_str()), cv::IMREAD_GRAYSCALE);
             }
         }, 2);
         for (int i = 0; i < 2; ++i) {

@@ -7,6 +7,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "app/FileSet.h"
+#include "app/StorageFile.h"
 #include "sensors/Pose.h"
 
 QString proposedProjectPath(const QString& workingDirectory, const QString& worldName)
@@ -25,11 +27,14 @@ namespace {
 void writeAll(cv::FileStorage& fs, const std::vector<ProjectObject>& objects, int world, const QString& isoDate)
 {
     fs << "ISODate" << isoDate.toStdString();
-    fs << "Sensors" << "[";
+    // Names as strings whatever they hold: the writer's << takes "[", "{" or "]" for structure.
+    fs.startWriteStruct("Sensors", cv::FileNode::SEQ);
     for (const auto& o : objects)
-        fs << o.name.toStdString();
-    fs << "]";
-    fs << "World" << "[" << objects[size_t(world)].name.toStdString() << "]";
+        vantiro::writeStorageString(fs, std::string(), o.name.toStdString());
+    fs.endWriteStruct();
+    fs.startWriteStruct("World", cv::FileNode::SEQ);
+    vantiro::writeStorageString(fs, std::string(), objects[size_t(world)].name.toStdString());
+    fs.endWriteStruct();
 
     const ProjectObject& w = objects[size_t(world)];
     for (size_t i = 0; i < objects.size(); ++i) {
@@ -56,45 +61,25 @@ void writeAll(cv::FileStorage& fs, const std::vector<ProjectObject>& objects, in
     }
 }
 
-// A sibling name with the same extension: cv::FileStorage picks the format by extension.
-QString temporarySibling(const QString& path)
-{
-    const QFileInfo info(path);
-    return info.absolutePath() + QStringLiteral("/.") + info.completeBaseName() + QStringLiteral(".saving.") +
-           info.suffix();
-}
-
-bool replaceFile(const QString& from, const QString& to)
-{
-    // rename(2) replaces the target atomically.
-    return std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
-}
-
 } // namespace
+
+ProjectFileTexts projectFileTexts(const std::vector<ProjectObject>& objects, int world, const QString& isoDate)
+{
+    CV_Assert(world >= 0 && world < int(objects.size()));
+    cv::FileStorage yaml("project.yml", cv::FileStorage::WRITE | cv::FileStorage::MEMORY | cv::FileStorage::FORMAT_YAML);
+    cv::FileStorage json("project.json", cv::FileStorage::WRITE | cv::FileStorage::MEMORY | cv::FileStorage::FORMAT_JSON);
+    writeAll(yaml, objects, world, isoDate);
+    writeAll(json, objects, world, isoDate);
+    return {QByteArray::fromStdString(yaml.releaseAndGetString()), QByteArray::fromStdString(json.releaseAndGetString())};
+}
 
 void writeProjectFile(const QString& path, const std::vector<ProjectObject>& objects, int world, const QString& isoDate)
 {
-    CV_Assert(world >= 0 && world < int(objects.size()));
-    const QString twin = projectJsonTwin(path);
-    const QString yamlTmp = temporarySibling(path);
-    const QString jsonTmp = temporarySibling(twin);
-    try {
-        cv::FileStorage yaml(yamlTmp.toStdString(), cv::FileStorage::WRITE);
-        cv::FileStorage json(jsonTmp.toStdString(), cv::FileStorage::WRITE | cv::FileStorage::FORMAT_JSON);
-        if (!yaml.isOpened() || !json.isOpened())
-            CV_Error(cv::Error::StsError, "Cannot write " + (yaml.isOpened() ? jsonTmp : yamlTmp).toStdString());
-        writeAll(yaml, objects, world, isoDate);
-        writeAll(json, objects, world, isoDate);
-        yaml.release();
-        json.release();
-        // The twin first: if it cannot be replaced, the project file the user chose is untouched.
-        if (!replaceFile(jsonTmp, twin) || !replaceFile(yamlTmp, path))
-            CV_Error(cv::Error::StsError, "Cannot replace " + path.toStdString());
-    } catch (...) {
-        QFile::remove(yamlTmp);
-        QFile::remove(jsonTmp);
-        throw;
-    }
+    const ProjectFileTexts texts = projectFileTexts(objects, world, isoDate);
+    QString error;
+    // The twin first: files are replaced in this order, so the one the user chose goes last.
+    if (!vantiro::writeFileSet({{projectJsonTwin(path), texts.json}, {path, texts.yaml}}, &error))
+        CV_Error(cv::Error::StsError, error.toStdString());
 }
 
 namespace {
@@ -123,10 +108,9 @@ bool readMatrix(const cv::FileNode& node, cv::Mat& out, int rows, int cols)
         out.release();
         return true;
     }
-    if (!node.isMap())
-        return false;
     cv::Mat m;
-    node >> m;
+    if (!vantiro::readStorageMatrix(node, m))
+        return false;
     if (m.empty()) {
         out.release();
         return true;
@@ -137,25 +121,9 @@ bool readMatrix(const cv::FileNode& node, cv::Mat& out, int rows, int cols)
     return allFinite(out);
 }
 
-} // namespace
-
-ProjectReadResult readProjectFile(const QString& path)
+template<typename Fail>
+ProjectReadResult readProject(const cv::FileStorage& fs, const QString& path, ProjectReadResult& r, const Fail& fail)
 {
-    ProjectReadResult r;
-    auto fail = [&r](ProjectReadResult::Status s, const QString& message) {
-        r.status = s;
-        r.message = message;
-        r.objects.clear();
-        r.world = -1;
-        return r;
-    };
-
-    cv::FileStorage fs;
-    if (QFileInfo(path).isFile())
-        fs.open(path.toStdString(), cv::FileStorage::READ);
-    if (!fs.isOpened())
-        return fail(ProjectReadResult::Status::CannotOpen, QStringLiteral("Couldn't open project file: %1").arg(path));
-
     QStringList names;
     if (!readNames(fs["Sensors"], names))
         return fail(ProjectReadResult::Status::InvalidStructure,
@@ -211,4 +179,32 @@ ProjectReadResult readProjectFile(const QString& path)
         r.objects.push_back(o);
     }
     return r;
+}
+
+} // namespace
+
+ProjectReadResult readProjectFile(const QString& path)
+{
+    ProjectReadResult r;
+    auto fail = [&r](ProjectReadResult::Status s, const QString& message) {
+        r.status = s;
+        r.message = message;
+        r.objects.clear();
+        r.world = -1;
+        return r;
+    };
+
+    cv::FileStorage fs;
+    const vantiro::StorageOpenResult opened = vantiro::openStorageFile(path, fs);
+    if (opened.status == vantiro::StorageStatus::Malformed || opened.status == vantiro::StorageStatus::TooLarge)
+        return fail(ProjectReadResult::Status::Malformed,
+                    QStringLiteral("Couldn't open project file: %1\n%2").arg(path, opened.error));
+    if (!opened.ok())
+        return fail(ProjectReadResult::Status::CannotOpen, QStringLiteral("Couldn't open project file: %1").arg(path));
+    try {
+        return readProject(fs, path, r, fail);
+    } catch (const cv::Exception& e) {
+        return fail(ProjectReadResult::Status::Malformed,
+                    QStringLiteral("Couldn't open project file: %1\n%2").arg(path, QString::fromStdString(e.err).trimmed()));
+    }
 }

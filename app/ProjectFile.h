@@ -1,4 +1,5 @@
 #pragma once
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
@@ -22,9 +23,16 @@ QString proposedProjectPath(const QString& workingDirectory, const QString& worl
 // The JSON twin: the path up to its last "." followed by ".json".
 QString projectJsonTwin(const QString& path);
 
-// Writes the YAML file and its JSON twin with every pose relative to objects[world].
-// Both files are written beside their targets first and then renamed over them, so a
-// failure never leaves a half-written project. Throws cv::Exception on library errors.
+// The YAML text and its JSON twin with every pose relative to objects[world]. Throws
+// cv::Exception on library errors.
+struct ProjectFileTexts
+{
+    QByteArray yaml;
+    QByteArray json;
+};
+ProjectFileTexts projectFileTexts(const std::vector<ProjectObject>& objects, int world, const QString& isoDate);
+
+// Writes both texts as one set (both replaced or neither). Throws cv::Exception with the reason.
 void writeProjectFile(const QString& path, const std::vector<ProjectObject>& objects, int world,
                       const QString& isoDate);
 
@@ -34,6 +42,7 @@ struct ProjectReadResult
     {
         Ok,
         CannotOpen,       // "Couldn't open project file: %1"
+        Malformed,        // the same, then a line with the parser's reason
         InvalidStructure, // "Invalid Vantiro data structure in %1"
         EmptySensors,     // "Sensors node in %1 is empty"
         WorldNotFound,    // "Sensors node does not contain the world %1"
@@ -46,6 +55,6 @@ struct ProjectReadResult
     int world = -1;
 };
 
-// Reads and checks the whole file before anything is applied, so a bad file changes nothing.
-// Library exceptions (malformed YAML) propagate as cv::Exception.
+// Reads and checks the whole file (YAML or JSON) before anything is applied, so a bad file
+// changes nothing. Never throws: malformed text is a Malformed status.
 ProjectReadResult readProjectFile(const QString& path);

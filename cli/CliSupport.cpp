@@ -10,6 +10,9 @@
 #include <algorithm>
 
 #include "Common/NaturalSort.h"
+#include "app/FileSet.h"
+#include "app/ImageFile.h"
+#include "intrinsic/IntrinsicFiles.h"
 #include "targets/TargetSettingsFile.h"
 #include "cli/TargetArgument.h"
 
@@ -58,6 +61,26 @@ QStringList expandImageArguments(const QStringList& arguments)
         files << QDir::cleanPath(arg);
     }
     return files;
+}
+
+std::vector<cv::Size> checkImagesReadable(const QStringList& paths)
+{
+    std::vector<cv::Size> sizes;
+    for (const QString& path : paths) {
+        const vantiro::ImageHeader header = vantiro::probeImage(path);
+        if (!header.ok())
+            throw UsageError(QStringLiteral("image %1: %2").arg(path, header.error));
+        sizes.push_back(header.size);
+    }
+    return sizes;
+}
+
+void checkObjectName(const QString& name, const QString& option)
+{
+    if (name.isEmpty() || name.contains(QLatin1Char('/')) || name.contains(QLatin1Char('\\')) ||
+        name.startsWith(QLatin1Char('.')))
+        throw UsageError(QStringLiteral("--%1 must be a non-empty name without '/' or '\\' that does not start with '.'")
+                             .arg(option));
 }
 
 QStringList imagesInFolder(const QString& folder)
@@ -165,36 +188,19 @@ IntrinsicsFile readIntrinsicsGuess(const QString& path)
     auto bad = [&path](const QString& why) { return UsageError(QStringLiteral("intrinsics file %1: %2").arg(path, why)); };
     if (!QFileInfo(path).isFile())
         throw bad(QStringLiteral("no such file"));
+    const vantiro::intrinsic::IntrinsicsFileContent content = vantiro::intrinsic::readIntrinsicsFile(path);
+    if (!content.ok)
+        throw bad(content.error);
+    if (content.K.empty())
+        throw bad(QStringLiteral("\"K\" is missing or not a 3x3 matrix"));
+    if (content.K.at<double>(0, 0) <= 0.0 || content.K.at<double>(1, 1) <= 0.0)
+        throw bad(QStringLiteral("\"K\" needs positive focal lengths fx and fy"));
+    if (content.hasImageSize && content.imageSize.empty())
+        throw bad(QStringLiteral("\"imgSize\" is not [width, height]"));
     IntrinsicsFile file;
-    try {
-        cv::FileStorage fs(QFile::encodeName(path).toStdString(), cv::FileStorage::READ);
-        if (!fs.isOpened())
-            throw bad(QStringLiteral("cannot be read"));
-        cv::Mat K, kc;
-        fs["K"] >> K;
-        fs["kc"] >> kc;
-        if (K.rows != 3 || K.cols != 3 || K.channels() != 1)
-            throw bad(QStringLiteral("\"K\" is missing or not a 3x3 matrix"));
-        K.convertTo(file.K, CV_64F);
-        if (!cv::checkRange(file.K) || file.K.at<double>(0, 0) <= 0.0 || file.K.at<double>(1, 1) <= 0.0)
-            throw bad(QStringLiteral("\"K\" needs positive focal lengths fx and fy"));
-        if (!kc.empty()) {
-            if ((kc.rows != 1 && kc.cols != 1) || kc.channels() != 1 || kc.total() > 14)
-                throw bad(QStringLiteral("\"kc\" is not a row of up to 14 coefficients"));
-            kc.reshape(1, 1).convertTo(file.distortion, CV_64F);
-            if (!cv::checkRange(file.distortion))
-                throw bad(QStringLiteral("\"kc\" holds a value that is not a finite number"));
-        }
-        const cv::FileNode size = fs["imgSize"];
-        if (!size.empty()) {
-            if (!size.isSeq() || size.size() != 2 || !size[0].isInt() || !size[1].isInt() || int(size[0]) <= 0 ||
-                int(size[1]) <= 0)
-                throw bad(QStringLiteral("\"imgSize\" is not [width, height]"));
-            file.imageSize = cv::Size(int(size[0]), int(size[1]));
-        }
-    } catch (const cv::Exception& e) {
-        throw bad(QString::fromStdString(e.err).trimmed());
-    }
+    file.K = content.K;
+    file.distortion = content.distortion;
+    file.imageSize = content.imageSize;
     return file;
 }
 
@@ -263,7 +269,31 @@ void writeFileAtomically(const QString& path, const QByteArray& data)
         throw RunError(QStringLiteral("cannot write %1: %2").arg(path, file.errorString()));
 }
 
-void writeImageAtomically(const QString& path, const cv::Mat& image)
+void writeFilesAtomically(const std::vector<std::pair<QString, QByteArray>>& files)
+{
+    std::vector<vantiro::PendingFile> pending;
+    for (const auto& [path, data] : files)
+        pending.push_back({path, data});
+    QString error;
+    if (!vantiro::writeFileSet(pending, &error))
+        throw RunError(error + QStringLiteral("; nothing was written"));
+}
+
+void writeFilesIntoFolder(const QString& folder, const std::vector<std::pair<QString, QByteArray>>& files)
+{
+    const bool created = !QFileInfo::exists(folder);
+    if (!QDir().mkpath(folder) || !QFileInfo(folder).isWritable())
+        throw RunError(QStringLiteral("cannot create the folder %1").arg(folder));
+    try {
+        writeFilesAtomically(files);
+    } catch (const RunError&) {
+        if (created)
+            QDir().rmdir(folder);
+        throw;
+    }
+}
+
+QByteArray encodeImage(const QString& path, const cv::Mat& image)
 {
     const QString suffix = QFileInfo(path).suffix();
     std::vector<uchar> bytes;
@@ -273,23 +303,31 @@ void writeImageAtomically(const QString& path, const cv::Mat& image)
     } catch (const cv::Exception& e) {
         throw RunError(QStringLiteral("cannot encode %1: %2").arg(path, QString::fromStdString(e.err)));
     }
-    writeFileAtomically(path, QByteArray(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size())));
+    return QByteArray(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size()));
 }
 
-void writeStorageAtomically(const QString& path, const std::function<void(cv::FileStorage&)>& fill)
+void writeImageAtomically(const QString& path, const cv::Mat& image)
+{
+    writeFileAtomically(path, encodeImage(path, image));
+}
+
+QByteArray storageText(const QString& path, const std::function<void(cv::FileStorage&)>& fill)
 {
     const bool json = QFileInfo(path).suffix().compare(QLatin1String("json"), Qt::CaseInsensitive) == 0;
-    std::string text;
     try {
         cv::FileStorage fs(json ? "data.json" : "data.yml",
                            cv::FileStorage::WRITE | cv::FileStorage::MEMORY |
                                (json ? cv::FileStorage::FORMAT_JSON : cv::FileStorage::FORMAT_YAML));
         fill(fs);
-        text = fs.releaseAndGetString();
+        return QByteArray::fromStdString(fs.releaseAndGetString());
     } catch (const cv::Exception& e) {
         throw RunError(QStringLiteral("cannot write %1: %2").arg(path, QString::fromStdString(e.err)));
     }
-    writeFileAtomically(path, QByteArray::fromStdString(text));
+}
+
+void writeStorageAtomically(const QString& path, const std::function<void(cv::FileStorage&)>& fill)
+{
+    writeFileAtomically(path, storageText(path, fill));
 }
 
 QString seconds(qint64 milliseconds)

@@ -12,6 +12,8 @@
 #include <array>
 #include <functional>
 #include <stdexcept>
+#include <utility>
+#include <vector>
 
 #include "cli/ArgParser.h"
 #include "targets/TargetSettings.h"
@@ -32,6 +34,14 @@ public:
 // files: each glob sorted naturally (img2 before img10), the order of the arguments kept. A path
 // that does not exist, a folder, or a glob without matches is a UsageError naming it.
 QStringList expandImageArguments(const QStringList& arguments);
+
+// Every image's header read (nothing decoded): a file that is not a PNG, JPEG, TIFF or BMP
+// image, cannot be read or declares an absurd size is a UsageError naming it. Returns the sizes.
+std::vector<cv::Size> checkImagesReadable(const QStringList& paths);
+
+// The name of a calibration object, which becomes a file name in the working directory: not
+// empty, no path separator, not starting with a dot. UsageError naming the option otherwise.
+void checkObjectName(const QString& name, const QString& option);
 
 // The image files of a folder (png, jpg, jpeg, tif, tiff, bmp), sorted naturally.
 QStringList imagesInFolder(const QString& folder);
@@ -77,6 +87,16 @@ void addModelOptions(ArgParser& parser, const QString& prefix, const QString& wh
 // guess false, fixing the focal length or principal point is a UsageError: there is nothing to
 // fix them at.
 ModelOptions modelOptionsFrom(const ArgParser& parser, const QStringList& prefixes, bool guess);
+
+// Files that belong together: all written or none (see vantiro::writeFileSet). Throws RunError.
+void writeFilesAtomically(const std::vector<std::pair<QString, QByteArray>>& files);
+// The same into folder, which is created when missing and removed again when nothing could be
+// written into it.
+void writeFilesIntoFolder(const QString& folder, const std::vector<std::pair<QString, QByteArray>>& files);
+// An image encoded by the extension of path (16-bit PNG and float TIFF included). Throws RunError.
+QByteArray encodeImage(const QString& path, const cv::Mat& image);
+// A YAML or JSON text built in memory by fill (format by the extension of path). Throws RunError.
+QByteArray storageText(const QString& path, const std::function<void(cv::FileStorage&)>& fill);
 
 // Writes data to path through a temporary file in the same folder and a rename: the file is
 // complete or untouched. Throws RunError.

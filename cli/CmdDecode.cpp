@@ -81,6 +81,18 @@ int runDecode(const QStringList& arguments, Console& console)
         set = expandImageArguments(given);
         setName = QFileInfo(set.first()).dir().dirName();
     }
+    // The decoder skips a pattern pair whose images differ in size, and half the bits go wrong
+    // without a word: such a set is refused here.
+    const std::vector<cv::Size> sizes = checkImagesReadable(set);
+    for (qsizetype i = 1; i < set.size(); ++i)
+        if (sizes[size_t(i)] != sizes[0])
+            throw UsageError(QStringLiteral("%1 is %2x%3 px but %4 is %5x%6 px; all images of a set must have one size")
+                                 .arg(set[i])
+                                 .arg(sizes[size_t(i)].width)
+                                 .arg(sizes[size_t(i)].height)
+                                 .arg(set[0])
+                                 .arg(sizes[0].width)
+                                 .arg(sizes[0].height));
     const int expected = sl::grayCodeImageCount(projector);
     if (set.size() != expected)
         throw UsageError(QStringLiteral("the set has %1 images, but a %2x%3 projector needs %4")
@@ -117,10 +129,9 @@ int runDecode(const QStringList& arguments, Console& console)
             decoded += !std::isnan(v[0]) && !std::isnan(v[1]);
         }
 
-    if (!QDir().mkpath(output))
-        throw RunError(QStringLiteral("cannot create the folder %1").arg(output));
     const QString ext = asFloat ? QStringLiteral("tiff") : QStringLiteral("png");
     QStringList files;
+    std::vector<std::pair<QString, QByteArray>> encoded;
     const std::pair<QString, cv::Mat> images[] = {
         {QStringLiteral("decoded_x.") + ext, coordinateImage(pattern, 0, asFloat)},
         {QStringLiteral("decoded_y.") + ext, coordinateImage(pattern, 1, asFloat)},
@@ -133,9 +144,10 @@ int runDecode(const QStringList& arguments, Console& console)
         if (image.empty())
             continue;
         const QString path = output + QLatin1Char('/') + name;
-        writeImageAtomically(path, image);
+        encoded.push_back({path, encodeImage(path, image)});
         files << path;
     }
+    writeFilesIntoFolder(output, encoded);
     const long total = long(pattern.total());
     console.print(QStringLiteral("Decoded %1 of %2 camera pixels (%3 %)\nSaved to:\n%4\n\n")
                       .arg(decoded)

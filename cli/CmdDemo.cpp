@@ -15,6 +15,7 @@
 #include <cmath>
 
 #include "app/ProjectFile.h"
+#include "app/StorageFile.h"
 #include "cli/CliSupport.h"
 #include "cli/Commands.h"
 #include "cli/Console.h"
@@ -112,17 +113,10 @@ Intrinsics readIntrinsics(const QString& path)
 {
     Intrinsics in;
     cv::FileStorage fs;
-    try {
-        fs.open(QFile::encodeName(path).toStdString(), cv::FileStorage::READ);
-    } catch (const cv::Exception&) {
-        return in;
-    }
-    if (!fs.isOpened())
-        return in;
     cv::Mat K, kc;
-    fs["K"] >> K;
-    fs["kc"] >> kc;
-    if (K.rows != 3 || K.cols != 3)
+    if (!vantiro::openStorageFile(path, fs).ok() || !vantiro::readStorageMatrix(fs["K"], K) ||
+        !vantiro::readStorageMatrix(fs["kc"], kc) || K.rows != 3 || K.cols != 3 || K.depth() != CV_64F ||
+        kc.depth() != CV_64F)
         return in;
     in.K = cv::Matx33d(K);
     kc = kc.reshape(1, 1);

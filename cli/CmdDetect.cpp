@@ -1,9 +1,8 @@
 // detect: the target detector over a list of images, with optional corner files beside them.
 
-#include <QFile>
-
 #include <opencv2/imgcodecs.hpp>
 
+#include "app/ImageFile.h"
 #include "cli/CliSupport.h"
 #include "cli/Commands.h"
 #include "cli/Console.h"
@@ -15,7 +14,7 @@ namespace cli {
 namespace {
 
 // "corners" (N x 1, two channels) and "obj" (N x 1, three channels), as the modules read them.
-void writeCornerFile(const QString& path, const TargetCornerList& corners)
+QByteArray cornerFileText(const QString& path, const TargetCornerList& corners)
 {
     cv::Mat image(int(corners.size()), 1, CV_32FC2);
     cv::Mat object(int(corners.size()), 1, CV_32FC3);
@@ -24,7 +23,7 @@ void writeCornerFile(const QString& path, const TargetCornerList& corners)
         object.at<cv::Vec3f>(int(i)) =
             cv::Vec3f(corners[i].objectPoint.x, corners[i].objectPoint.y, corners[i].objectPoint.z);
     }
-    writeStorageAtomically(path, [&](cv::FileStorage& fs) {
+    return storageText(path, [&](cv::FileStorage& fs) {
         fs << "corners" << image;
         fs << "obj" << object;
     });
@@ -54,18 +53,22 @@ int runDetect(const QStringList& arguments, Console& console)
     const QString workdir = workingDirectoryOption(parser);
     const MainWindowSettings target = targetFromOptions(parser, workdir);
     const QStringList images = expandImageArguments(parser.positional());
+    checkImagesReadable(images);
     const bool writeCorners = parser.isSet(QStringLiteral("write-corners"));
 
     int found = 0;
     int done = 0;
+    // Corner files of one run are written together at its end: all of them or none.
+    std::vector<std::pair<QString, QByteArray>> cornerFiles;
     for (const QString& path : images) {
         if (interrupted())
             throw RunError(QStringLiteral("interrupted after %1 of %2 images").arg(done).arg(images.size()));
         console.progress(QStringLiteral("Detecting"), done, int(images.size()));
-        const cv::Mat image = cv::imread(QFile::encodeName(path).toStdString(), cv::IMREAD_GRAYSCALE);
+        QString why;
+        const cv::Mat image = vantiro::readImageChecked(path, cv::IMREAD_GRAYSCALE, &why);
         ++done;
         if (image.empty()) {
-            console.print(QStringLiteral("%1: cannot read the image\n").arg(path));
+            console.print(QStringLiteral("%1: cannot read the image (%2)\n").arg(path, why));
             continue;
         }
         TargetCornerList corners;
@@ -82,11 +85,12 @@ int runDetect(const QStringList& arguments, Console& console)
         QString line = QStringLiteral("%1: %2 corners").arg(path).arg(corners.size());
         if (writeCorners) {
             const QString file = vantiro::intrinsic::cornerFilePath(path);
-            writeCornerFile(file, corners);
+            cornerFiles.push_back({file, cornerFileText(file, corners)});
             line += QStringLiteral(" -> %1").arg(file);
         }
         console.print(line + QLatin1Char('\n'));
     }
+    writeFilesAtomically(cornerFiles);
     console.print(QStringLiteral("Target found in %1 of %2 images\n").arg(found).arg(images.size()));
     if (found == 0)
         throw RunError(QStringLiteral("the target was not found in any image"));

@@ -26,6 +26,8 @@ QString failureReason(CalibrationStatus status)
         return QStringLiteral("a non-planar target needs start values (--guess FILE)");
     case CalibrationStatus::LibraryError:
         return QStringLiteral("the calibration failed (see the log above)");
+    case CalibrationStatus::InvalidResult:
+        return QStringLiteral("the calibration gave an unusable result; nothing was written");
     case CalibrationStatus::Calibrated:
         break;
     }
@@ -64,9 +66,9 @@ int runIntrinsic(const QStringList& arguments, Console& console)
     const QString workdir = workingDirectoryOption(parser);
     const MainWindowSettings target = targetFromOptions(parser, workdir);
     const QStringList images = expandImageArguments(parser.positional());
+    checkImagesReadable(images);
     const QString name = parser.value(QStringLiteral("name"), QStringLiteral("Cam0"));
-    if (name.isEmpty() || name.contains(QLatin1Char('/')))
-        throw UsageError(QStringLiteral("--name must be a non-empty name without '/'"));
+    checkObjectName(name, QStringLiteral("name"));
 
     IntrinsicState state;
     state.loadImages(images);

@@ -31,14 +31,14 @@ int runPatterns(const QStringList& arguments, Console& console)
 
     GrayCodePatternGenerator generator(projector.height, projector.width);
     const QString folder = grayCodeFolder(workdir, projector.width, projector.height);
-    if (!QDir().mkpath(folder) || !QFileInfo(folder).isWritable())
-        throw RunError(QStringLiteral("cannot create the folder %1").arg(folder));
 
     const int count = generator.imageCount();
     int written = 0;
+    // Encoded first and written as one set: a failed write leaves no partial sequence.
+    std::vector<std::pair<QString, QByteArray>> files;
     for (int i = 0; i < count; ++i) {
         if (interrupted())
-            throw RunError(QStringLiteral("interrupted after %1 of %2 images").arg(written).arg(count));
+            throw RunError(QStringLiteral("interrupted; nothing was written"));
         console.progress(QStringLiteral("Writing"), i, count);
         cv::Mat image;
         try {
@@ -50,9 +50,11 @@ int runPatterns(const QStringList& arguments, Console& console)
         }
         if (image.empty())
             continue;
-        writeImageAtomically(folder + QStringLiteral("/%1.png").arg(written, 2, 10, QLatin1Char('0')), image);
+        const QString path = folder + QStringLiteral("/%1.png").arg(written, 2, 10, QLatin1Char('0'));
+        files.push_back({path, encodeImage(path, image)});
         ++written;
     }
+    writeFilesIntoFolder(folder, files);
     console.print(QStringLiteral("Saved %1 Gray-Code images to:\n%2\n\n").arg(written).arg(folder));
     return ExitOk;
 }

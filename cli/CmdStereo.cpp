@@ -3,6 +3,7 @@
 #include <QFileInfo>
 
 #include "app/ProjectFile.h"
+#include "sensors/Pose.h"
 #include "cli/CliSupport.h"
 #include "cli/Commands.h"
 #include "cli/Console.h"
@@ -18,14 +19,9 @@ namespace {
 // Camera 1 -> camera 2 from a project file holding both objects.
 void extrinsicGuess(const QString& path, const QString& primary, const QString& secondary, StereoState& state)
 {
-    ProjectReadResult project;
-    try {
-        project = readProjectFile(path);
-    } catch (const cv::Exception& e) {
-        throw UsageError(QStringLiteral("project file %1: %2").arg(path, QString::fromStdString(e.err).trimmed()));
-    }
+    const ProjectReadResult project = readProjectFile(path);
     if (project.status != ProjectReadResult::Status::Ok)
-        throw UsageError(project.message);
+        throw UsageError(QString(project.message).replace(QLatin1Char('\n'), QStringLiteral(": ")));
     const ProjectObject* objects[2] = {nullptr, nullptr};
     for (const ProjectObject& o : project.objects) {
         if (o.name == primary)
@@ -38,6 +34,10 @@ void extrinsicGuess(const QString& path, const QString& primary, const QString& 
     // Both poses are in the world's frame; the secondary in the primary's is Rp^T (Xs - tp).
     const cv::Matx33d Rrel = objects[0]->R.t() * objects[1]->R;
     const cv::Matx31d trel = objects[0]->R.t() * (objects[1]->t - objects[0]->t);
+    // A guess the adjustment cannot start from (a scaled or sheared matrix) is refused.
+    if (!isRotation(objects[0]->R, 1e-6) || !isRotation(objects[1]->R, 1e-6))
+        throw UsageError(QStringLiteral("project file %1: the pose of %2 or %3 is not a rotation")
+                             .arg(path, primary, secondary));
     state.R = cv::Mat(cv::Matx33d(Rrel.t()), true);
     state.T = cv::Mat(cv::Matx31d(-(Rrel.t() * trel)), true);
 }
@@ -75,6 +75,7 @@ int runStereo(const QStringList& arguments, Console& console)
     const MainWindowSettings target = targetFromOptions(parser, workdir);
     const QStringList primaryImages = expandImageArguments(parser.values(QStringLiteral("primary-images")));
     const QStringList secondaryImages = expandImageArguments(parser.values(QStringLiteral("secondary-images")));
+    checkImagesReadable(primaryImages + secondaryImages);
     if (primaryImages.size() != secondaryImages.size())
         throw UsageError(QStringLiteral("%1 primary images but %2 secondary images; the lists must pair up")
                              .arg(primaryImages.size())

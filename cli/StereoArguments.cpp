@@ -26,6 +26,8 @@ QString failureReason(StereoStatus status)
         return QStringLiteral("no image pair with the target found in both images");
     case StereoStatus::LibraryError:
         return QStringLiteral("the calibration failed (see the log above)");
+    case StereoStatus::InvalidResult:
+        return QStringLiteral("the calibration gave an unusable result; nothing was written");
     case StereoStatus::Calibrated:
         break;
     }
@@ -48,12 +50,6 @@ SensorOptions sensorOptions(const ArgParser& parser, const QString& prefix, bool
 }
 
 } // namespace
-
-void checkObjectName(const QString& name, const QString& option)
-{
-    if (name.isEmpty() || name.contains(QLatin1Char('/')))
-        throw UsageError(QStringLiteral("--%1 must be a non-empty name without '/'").arg(option));
-}
 
 void addStereoOptions(ArgParser& parser)
 {

@@ -25,7 +25,4 @@ vantiro::stereo::StereoResult calibrateAndWrite(vantiro::stereo::StereoState& st
                                                 vantiro::stereo::StereoRequest& request,
                                                 const QString& workingDirectory, Console& console);
 
-// "--<option> must be a non-empty name without '/'".
-void checkObjectName(const QString& name, const QString& option);
-
 } // namespace cli

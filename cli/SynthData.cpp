@@ -9,6 +9,7 @@
 #include <cmath>
 #include <stdexcept>
 
+#include "app/StorageFile.h"
 #include "cli/ArgParser.h"
 #include "cli/CliSupport.h"
 #include "cli/TargetArgument.h"
@@ -453,9 +454,10 @@ Truth readTruth(const QString& path)
 {
     Truth truth;
     try {
-        cv::FileStorage fs(QFile::encodeName(path).toStdString(), cv::FileStorage::READ);
-        if (!fs.isOpened())
-            throw RunError(QStringLiteral("cannot read %1").arg(path));
+        cv::FileStorage fs;
+        const vantiro::StorageOpenResult opened = vantiro::openStorageFile(path, fs);
+        if (!opened.ok())
+            throw RunError(QStringLiteral("cannot read %1: %2").arg(path, opened.error));
         truth.target = QString::fromStdString(fs["target"].string());
         truth.camera[0] = readCamera(fs["camera0"]);
         truth.camera[1] = readCamera(fs["camera1"]);

@@ -86,8 +86,9 @@ MainWindowSettings parseTargetArgument(const QString& text)
             bad(text, QStringLiteral("the marker size must be whole millimetres, not \"%1\"").arg(parts[3]));
         if (s.markerSize < 7)
             bad(text, QStringLiteral("the marker size must be at least 7 mm"));
-        if (s.markerSize > s.squareWidth)
-            bad(text, QStringLiteral("the marker (%1 mm) must not be larger than the square (%2 mm)")
+        // The board needs a white rim around each marker.
+        if (s.markerSize >= s.squareWidth)
+            bad(text, QStringLiteral("the marker (%1 mm) must be smaller than the square (%2 mm)")
                           .arg(s.markerSize)
                           .arg(number(s.squareWidth)));
         // By name (the names mix cases, as in DICT_APRILTAG_36h11, so without case) or by id.

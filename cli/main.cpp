@@ -30,6 +30,7 @@ const Command kCommands[] = {
     {"camproj", cli::runCamProj, "projector corners of captured Gray-code sets; --calibrate camera and projector"},
     {"synth", cli::runSynth, "write a synthetic data set with its ground truth"},
     {"demo", cli::runDemo, "generate data, calibrate it and compare with the ground truth"},
+    {"target", cli::runTarget, "write the target as a PDF, SVG or PNG page to print at true scale"},
 };
 
 QString usage()
@@ -47,11 +48,11 @@ QString usage()
 int main(int argc, char** argv)
 {
     vantiro::setApplicationIdentity();
-    QCoreApplication app(argc, argv);
+    const std::unique_ptr<QCoreApplication> app = cli::makeApplication(argc, argv);
     cli::installInterruptHandler();
     cli::Console console(stdout, stderr);
 
-    QStringList arguments = app.arguments().mid(1);
+    QStringList arguments = app->arguments().mid(1);
     if (arguments.isEmpty()) {
         std::fputs(usage().toLocal8Bit().constData(), stderr);
         return cli::ExitUsage;

@@ -5,7 +5,9 @@
 #include <opencv2/calib3d.hpp>
 #include <opencv2/imgcodecs.hpp>
 
+#include "app/ImageFile.h"
 #include "intrinsic/ErrorAnalysis.h"
+#include "intrinsic/InputChecks.h"
 #include "intrinsic/IntrinsicFiles.h"
 #include "targets/TargetDetection.h"
 
@@ -68,11 +70,6 @@ void IntrinsicState::loadImages(const QStringList& paths)
 }
 
 namespace {
-
-std::string localPath(const QString& path)
-{
-    return QFile::encodeName(path).toStdString();
-}
 
 QString fixed4(double v)
 {
@@ -183,7 +180,7 @@ void run(IntrinsicState& state, const CalibrationRequest& request, const Calibra
     log.append(targetSettingsSummary(request.target) + QStringLiteral("\n"));
     log.append(QStringLiteral("Detecting targets: "), QString(), true);
 
-    std::vector<int> unreadable;
+    std::vector<std::pair<int, QString>> unreadable;
     for (size_t i = 0; i < state.images.size(); ++i) {
         if (hooks.abort && hooks.abort()) {
             log.append(QStringLiteral("Calibration aborted \n\n"), logcolor::Red);
@@ -200,11 +197,12 @@ void run(IntrinsicState& state, const CalibrationRequest& request, const Calibra
             log.append(index, logcolor::Reused);
             continue;
         }
-        const cv::Mat grey = cv::imread(localPath(image.path), cv::IMREAD_GRAYSCALE);
+        QString why;
+        const cv::Mat grey = readImageChecked(image.path, cv::IMREAD_GRAYSCALE, &why);
         TargetCornerList corners;
         bool found = false;
         if (grey.empty()) {
-            unreadable.push_back(int(i));
+            unreadable.push_back({int(i), why});
         } else {
             image.size = grey.size();
             // An empty list counts as not found (a marker board without its origin marker).
@@ -227,8 +225,8 @@ void run(IntrinsicState& state, const CalibrationRequest& request, const Calibra
     result.detectionFinished = true;
 
     bool warned = false;
-    for (int i : unreadable) {
-        log.append(QStringLiteral("Warning: Image %1 could not be read: %2\n").arg(i).arg(state.images[size_t(i)].path),
+    for (const auto& [i, why] : unreadable) {
+        log.append(QStringLiteral("Warning: Image %1 could not be read: %2 (%3)\n").arg(i).arg(state.images[size_t(i)].path, why),
                    logcolor::Orange);
         warned = true;
     }
@@ -241,12 +239,23 @@ void run(IntrinsicState& state, const CalibrationRequest& request, const Calibra
         ImageState& image = state.images[i];
         if (!image.checked)
             continue;
+        QString why;
         if (image.size.empty())
-            image.size = cv::imread(localPath(image.path), cv::IMREAD_COLOR).size();
+            image.size = readImageChecked(image.path, cv::IMREAD_COLOR, &why).size();
         if (image.size.empty()) {
-            log.append(QStringLiteral("Warning: Image %1 could not be read: %2\n").arg(i).arg(image.path),
+            log.append(QStringLiteral("Warning: Image %1 could not be read: %2 (%3)\n").arg(i).arg(image.path, why),
                        logcolor::Orange);
             image.checked = false;
+            warned = true;
+            continue;
+        }
+        // A view the calibration cannot use would end the whole run: too few corners (a marker
+        // board seen at its edge), corners on one line, or values out of bounds.
+        const QString problem = cornerListProblem(image.imagePoints, image.objectPoints);
+        if (!problem.isEmpty()) {
+            log.append(QStringLiteral("Warning: Image %1 is left out: %2.\n").arg(i).arg(problem), logcolor::Orange);
+            image.checked = false;
+            image.clearCorners();
             warned = true;
             continue;
         }
@@ -304,8 +313,20 @@ void run(IntrinsicState& state, const CalibrationRequest& request, const Calibra
 
     std::vector<cv::Mat> rvecs, tvecs;
     cv::Mat deviationsIntrinsic, deviationsExtrinsic, perViewErrors;
-    const double rms = cv::calibrateCamera(objectPoints, imagePoints, imageSize, state.K, state.distortion, rvecs, tvecs,
+    // Into copies: a result that turns out unusable must not replace the start values.
+    cv::Mat K = state.K.clone(), distortion = state.distortion.clone();
+    const double rms = cv::calibrateCamera(objectPoints, imagePoints, imageSize, K, distortion, rvecs, tvecs,
                                            deviationsIntrinsic, deviationsExtrinsic, perViewErrors, flags, criteria);
+    QString unusable = intrinsicResultProblem(K, distortion, rms, imageSize);
+    if (unusable.isEmpty() && !cv::checkRange(perViewErrors))
+        unusable = QStringLiteral("a view's error is not a finite number");
+    if (!unusable.isEmpty()) {
+        logUnusableResult(log, unusable);
+        result.status = CalibrationStatus::InvalidResult;
+        return;
+    }
+    state.K = K;
+    state.distortion = distortion;
     // The library hands back 14 coefficients for the rational model; beyond the eighth they are
     // thin-prism and tilt terms this module never enables, so they are always 0.
     if (opt.useRationalModel && state.distortion.total() > 8)

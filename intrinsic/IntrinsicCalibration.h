@@ -115,6 +115,7 @@ enum class CalibrationStatus
     NoImages,
     NonPlanarWithoutGuess,
     LibraryError,
+    InvalidResult, // non-finite or implausible values: nothing stored, nothing written
 };
 
 struct CalibrationResult

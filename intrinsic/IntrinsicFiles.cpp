@@ -1,8 +1,12 @@
 #include "intrinsic/IntrinsicFiles.h"
 
+#include "app/FileSet.h"
+#include "app/ImageFile.h"
+#include "app/StorageFile.h"
+#include "intrinsic/InputChecks.h"
+
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <cmath>
 #include <optional>
@@ -23,7 +27,8 @@ std::optional<cv::Mat> readPointRows(const cv::FileNode& node, int dim)
 {
     cv::Mat m;
     if (node.isMap()) {
-        node >> m;
+        if (!readStorageMatrix(node, m))
+            return std::nullopt;
         if (m.empty())
             return cv::Mat(0, dim, CV_64F);
         if (m.depth() != CV_32F && m.depth() != CV_64F)
@@ -38,7 +43,6 @@ std::optional<cv::Mat> readPointRows(const cv::FileNode& node, int dim)
         m = m.reshape(1, values / dim);
     } else if (node.isSeq()) {
         std::vector<double> flat;
-        flat.reserve(node.size());
         for (const cv::FileNode& v : node) {
             if (!v.isReal() && !v.isInt())
                 return std::nullopt;
@@ -71,9 +75,12 @@ CornerFile readCornerFile(const QString& path)
         return result;
     };
     try {
-        cv::FileStorage fs(QFile::encodeName(path).toStdString(), cv::FileStorage::READ);
-        if (!fs.isOpened())
+        cv::FileStorage fs;
+        const StorageOpenResult opened = openStorageFile(path, fs);
+        if (opened.status == StorageStatus::Missing)
             return result;
+        if (!opened.ok())
+            return invalid(opened.error);
         const cv::FileNode cornersNode = fs["corners"];
         const cv::FileNode objNode = fs["obj"];
         if (cornersNode.empty())
@@ -90,19 +97,76 @@ CornerFile readCornerFile(const QString& path)
             return invalid(QStringLiteral("\"corners\" has %1 points but \"obj\" has %2")
                                .arg(corners->rows)
                                .arg(obj->rows));
-        if (corners->rows < 4)
-            return invalid(QStringLiteral("fewer than 4 points"));
         for (int r = 0; r < corners->rows; ++r) {
             result.imagePoints.emplace_back(float(corners->at<double>(r, 0)), float(corners->at<double>(r, 1)));
             result.objectPoints.emplace_back(float(obj->at<double>(r, 0)), float(obj->at<double>(r, 1)),
                                              float(obj->at<double>(r, 2)));
         }
+        // Checked as float, the type they are used in: 1e300 is finite only as a double.
+        const QString problem = cornerListProblem(result.imagePoints, result.objectPoints);
+        if (!problem.isEmpty())
+            return invalid(problem);
         result.status = CornerFileStatus::Loaded;
         return result;
     } catch (const cv::Exception& e) {
-        // A file the parser rejects.
         return invalid(QString::fromStdString(e.err).trimmed());
+    } catch (const std::exception& e) {
+        return invalid(QString::fromLocal8Bit(e.what()));
     }
+}
+
+IntrinsicsFileContent readIntrinsicsFile(const QString& path)
+{
+    IntrinsicsFileContent content;
+    auto fail = [&content](const QString& why) {
+        const bool opened = content.opened;
+        content = IntrinsicsFileContent();
+        content.opened = opened;
+        content.error = why;
+        return content;
+    };
+    cv::FileStorage fs;
+    const StorageOpenResult opened = openStorageFile(path, fs);
+    if (!opened.ok())
+        return fail(opened.error);
+    content.opened = true;
+    try {
+        const cv::FileNode k = fs["K"], kc = fs["kc"], size = fs["imgSize"];
+        QString why;
+        if (!k.empty()) {
+            cv::Mat m;
+            if (!readStorageMatrix(k, m, &why))
+                return fail(QStringLiteral("\"K\": %1").arg(why));
+            if (m.rows != 3 || m.cols != 3 || m.channels() != 1)
+                return fail(QStringLiteral("\"K\" is not a 3 x 3 matrix"));
+            m.convertTo(content.K, CV_64F);
+            if (!cv::checkRange(content.K))
+                return fail(QStringLiteral("\"K\" holds a value that is not a finite number"));
+        }
+        if (!kc.empty()) {
+            cv::Mat m;
+            if (!readStorageMatrix(kc, m, &why))
+                return fail(QStringLiteral("\"kc\": %1").arg(why));
+            if (!m.empty()) {
+                if ((m.rows != 1 && m.cols != 1) || m.channels() != 1 || m.total() > 14)
+                    return fail(QStringLiteral("\"kc\" is not a row of up to 14 coefficients"));
+                m.reshape(1, 1).convertTo(content.distortion, CV_64F);
+                if (!cv::checkRange(content.distortion))
+                    return fail(QStringLiteral("\"kc\" holds a value that is not a finite number"));
+            }
+        }
+        if (!size.empty()) {
+            if (!size.isSeq() || size.size() != 2 || !size[0].isInt() || !size[1].isInt() || int(size[0]) < 0 ||
+                int(size[1]) < 0 || int(size[0]) > kMaxImageSide || int(size[1]) > kMaxImageSide)
+                return fail(QStringLiteral("\"imgSize\" is not [width, height]"));
+            content.imageSize = cv::Size(int(size[0]), int(size[1]));
+            content.hasImageSize = true;
+        }
+    } catch (const cv::Exception& e) {
+        return fail(QString::fromStdString(e.err).trimmed());
+    }
+    content.ok = true;
+    return content;
 }
 
 QString intrinsicsFilePath(const QString& workingDirectory, const QString& sensorName)
@@ -110,36 +174,28 @@ QString intrinsicsFilePath(const QString& workingDirectory, const QString& senso
     return workingDirectory + QLatin1Char('/') + sensorName + QStringLiteral(".intrinsics.yml");
 }
 
+QByteArray intrinsicsFileText(cv::Size imageSize, const cv::Mat& K, const cv::Mat& distortion, double rms)
+{
+    cv::FileStorage fs("intrinsics.yml", cv::FileStorage::WRITE | cv::FileStorage::MEMORY | cv::FileStorage::FORMAT_YAML);
+    fs << "imgSize" << imageSize;
+    fs << "K" << K;
+    fs << "kc" << distortion;
+    fs << "reprojErrRMS" << rms;
+    return QByteArray::fromStdString(fs.releaseAndGetString());
+}
+
 bool writeIntrinsicsFile(const QString& path, cv::Size imageSize, const cv::Mat& K, const cv::Mat& distortion,
                          double rms, QString* error)
 {
-    auto fail = [error](const QString& why) {
-        if (error)
-            *error = why;
-        return false;
-    };
-    std::string text;
+    QByteArray text;
     try {
-        // Into memory first, so the file on disk is written in one piece below.
-        cv::FileStorage fs("intrinsics.yml", cv::FileStorage::WRITE | cv::FileStorage::MEMORY | cv::FileStorage::FORMAT_YAML);
-        fs << "imgSize" << imageSize;
-        fs << "K" << K;
-        fs << "kc" << distortion;
-        fs << "reprojErrRMS" << rms;
-        text = fs.releaseAndGetString();
+        text = intrinsicsFileText(imageSize, K, distortion, rms);
     } catch (const cv::Exception& e) {
-        return fail(QString::fromStdString(e.what()).trimmed());
+        if (error)
+            *error = QString::fromStdString(e.what()).trimmed();
+        return false;
     }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return fail(file.errorString());
-    if (file.write(text.data(), qint64(text.size())) != qint64(text.size())) {
-        file.cancelWriting();
-        return fail(file.errorString());
-    }
-    if (!file.commit())
-        return fail(file.errorString());
-    return true;
+    return writeFileSet({{path, text}}, error);
 }
 
 } // namespace vantiro::intrinsic

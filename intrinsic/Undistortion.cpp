@@ -1,5 +1,7 @@
 #include "intrinsic/Undistortion.h"
 
+#include "app/ImageFile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -54,7 +56,7 @@ int writeUndistortedImages(const QStringList& imagePaths, const cv::Mat& K, cons
     QStringList unreadable;
     try {
         for (const QString& path : imagePaths) {
-            const cv::Mat image = cv::imread(QFile::encodeName(path).toStdString(), cv::IMREAD_COLOR);
+            const cv::Mat image = vantiro::readImageChecked(path, cv::IMREAD_COLOR);
             if (image.empty()) {
                 unreadable << path;
                 continue;

@@ -1,5 +1,7 @@
 #include "projector/GrayCodeSets.h"
 
+#include "app/ImageFile.h"
+
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
@@ -60,11 +62,8 @@ cv::Mat loadSetImage(const QStringList& set, int row, bool colour)
 {
     if (row < 0 || row >= set.size())
         return {};
-    try {
-        return cv::imread(set[row].toLocal8Bit().toStdString(), colour ? cv::IMREAD_COLOR : cv::IMREAD_GRAYSCALE);
-    } catch (const cv::Exception&) {
-        return {}; // a corrupt file reads as a missing one
-    }
+    // A corrupt or oversized file reads as a missing one.
+    return vantiro::readImageChecked(set[row], colour ? cv::IMREAD_COLOR : cv::IMREAD_GRAYSCALE);
 }
 
 cv::Mat directLightForSet(const QStringList& set, int count, int offset, float b, vantiro::LogSink* log)

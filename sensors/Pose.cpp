@@ -61,3 +61,15 @@ void relativePose(const cv::Matx33d& Rw, const cv::Matx31d& tw, const cv::Matx33
     R = M.get_minor<3, 3>(0, 0);
     t = M.get_minor<3, 1>(0, 3);
 }
+
+bool isRotation(const cv::Matx33d& R, double tolerance)
+{
+    for (int i = 0; i < 9; ++i)
+        if (!std::isfinite(R.val[i]))
+            return false;
+    const cv::Matx33d d = R.t() * R - cv::Matx33d::eye();
+    for (int i = 0; i < 9; ++i)
+        if (std::abs(d.val[i]) > tolerance)
+            return false;
+    return cv::determinant(R) > 0.0;
+}

@@ -27,3 +27,6 @@ void composePose(const cv::Matx33d& R1, const cv::Matx31d& t1, const cv::Matx33d
 // as a general matrix, so that a slightly non-orthogonal R is treated consistently).
 void relativePose(const cv::Matx33d& Rw, const cv::Matx31d& tw, const cv::Matx33d& Ri, const cv::Matx31d& ti,
                   cv::Matx33d& R, cv::Matx31d& t);
+
+// A proper rotation: finite, orthonormal within tolerance (per element of R^T R - I), det +1.
+bool isRotation(const cv::Matx33d& R, double tolerance = 1e-6);

@@ -11,10 +11,14 @@
 #include <iostream>
 #include <optional>
 
+#include "app/FileSet.h"
+#include "app/ImageFile.h"
 #include "app/ProjectFile.h"
 #include "intrinsic/ErrorAnalysis.h"
 #include "intrinsic/IntrinsicCalibration.h"
 #include "intrinsic/IntrinsicFiles.h"
+#include "intrinsic/InputChecks.h"
+#include "sensors/Pose.h"
 #include "stereo/stereo_calib.h"
 
 namespace vantiro::stereo {
@@ -177,16 +181,12 @@ int pairCornersByPosition(const std::vector<cv::Point3f>& fileObject, const std:
 
 namespace {
 
-std::string localPath(const QString& path)
-{
-    return QFile::encodeName(path).toStdString();
-}
-
 // The corners of one side of a pair.
 struct Side
 {
     bool found = false;
     bool unreadable = false;
+    QString unreadableReason;
     bool fromFile = false;
     cv::Size size;
     std::vector<cv::Point3f> fileObject;
@@ -197,7 +197,7 @@ struct Side
 Side findCorners(const QString& path, const MainWindowSettings& target, int cornerCount)
 {
     Side side;
-    const cv::Mat grey = cv::imread(localPath(path), cv::IMREAD_GRAYSCALE);
+    const cv::Mat grey = readImageChecked(path, cv::IMREAD_GRAYSCALE, &side.unreadableReason);
     if (grey.empty()) {
         side.unreadable = true;
         return side;
@@ -219,6 +219,16 @@ Side findCorners(const QString& path, const MainWindowSettings& target, int corn
 QString fixed4(double v)
 {
     return QString::number(v, 'f', 4);
+}
+
+bool validExtrinsicGuess(const cv::Mat& R, const cv::Mat& T)
+{
+    if (R.rows != 3 || R.cols != 3 || R.channels() != 1 || T.total() != 3 || T.channels() != 1)
+        return false;
+    cv::Mat r, t;
+    R.convertTo(r, CV_64F);
+    T.convertTo(t, CV_64F);
+    return isRotation(cv::Matx33d(r), 1e-6) && cv::checkRange(t);
 }
 
 void disablePair(StereoState& state, size_t i)
@@ -312,7 +322,7 @@ void run(StereoState& state, const StereoRequest& request, const StereoHooks& ho
     log.append(QStringLiteral("Detecting targets: "), QString(), true);
 
     const int pairCount = int(state.pairs.size());
-    std::vector<QString> unreadable;
+    std::vector<std::pair<QString, QString>> unreadable;
     for (int i = 0; i < pairCount; ++i) {
         if (hooks.progress)
             hooks.progress(i, pairCount);
@@ -335,7 +345,7 @@ void run(StereoState& state, const StereoRequest& request, const StereoHooks& ho
         for (const auto& [side, path] :
              {std::pair{&primary, state.primary[size_t(i)].path}, std::pair{&secondary, state.secondary[size_t(i)].path}})
             if (side->unreadable)
-                unreadable.push_back(path);
+                unreadable.push_back({path, side->unreadableReason});
         if (!primary.found || !secondary.found) {
             log.append(index, logcolor::Red);
             disablePair(state, size_t(i));
@@ -361,8 +371,8 @@ void run(StereoState& state, const StereoRequest& request, const StereoHooks& ho
     }
 
     log.append(QStringLiteral("\n\n"));
-    for (const QString& path : unreadable)
-        log.append(QStringLiteral("Warning: Image could not be read: %1\n").arg(path), logcolor::Orange);
+    for (const auto& [path, why] : unreadable)
+        log.append(QStringLiteral("Warning: Image could not be read: %1 (%2)\n").arg(path, why), logcolor::Orange);
 
     // Usable pairs; all views of one sensor must share one image size.
     std::vector<int> used;
@@ -376,10 +386,20 @@ void run(StereoState& state, const StereoRequest& request, const StereoHooks& ho
             disablePair(state, size_t(i));
             continue;
         }
+        // Corners out of bounds or on one line would end the whole run.
+        QString problem = intrinsic::cornerListProblem(pair.primaryPoints, pair.objectPoints);
+        if (problem.isEmpty())
+            problem = intrinsic::cornerListProblem(pair.secondaryPoints, pair.objectPoints);
+        if (!problem.isEmpty()) {
+            log.append(QStringLiteral("Warning: Pair %1 is left out: %2.\n").arg(i).arg(problem), logcolor::Orange);
+            warned = true;
+            disablePair(state, size_t(i));
+            continue;
+        }
         for (auto [size, path] : {std::pair{&pair.primarySize, state.primary[size_t(i)].path},
                                   std::pair{&pair.secondarySize, state.secondary[size_t(i)].path}})
             if (size->empty())
-                *size = cv::imread(localPath(path), cv::IMREAD_COLOR).size();
+                *size = readImageChecked(path, cv::IMREAD_COLOR).size();
         if (!used.empty()) {
             const StereoPair& first = state.pairs[size_t(used.front())];
             if (pair.primarySize != first.primarySize || pair.secondarySize != first.secondarySize) {
@@ -434,8 +454,14 @@ void run(StereoState& state, const StereoRequest& request, const StereoHooks& ho
                 calib.SetDistortionGuess(startDistortion[k], k == 0);
         }
         if (!state.R.empty() && !state.T.empty()) {
-            calib.SetRotationGuess(state.R);
-            calib.SetTranslationGuess(state.T);
+            if (validExtrinsicGuess(state.R, state.T)) {
+                calib.SetRotationGuess(state.R);
+                calib.SetTranslationGuess(state.T);
+            } else {
+                log.append(QStringLiteral("Warning: The extrinsic guess is not a rotation and a finite translation; "
+                                          "it is not used.\n\n"),
+                           logcolor::Orange);
+            }
         }
         calib.Execute(objectPoints, points[0], points[1], imageSize[0], imageSize[1], flags[0], flags[1],
                       opt.criteria());
@@ -448,6 +474,19 @@ void run(StereoState& state, const StereoRequest& request, const StereoHooks& ho
         else
             std::cout << e.what() << std::endl;
         result.status = StereoStatus::LibraryError;
+        return;
+    }
+
+    // Non-finite or absurd values never reach the objects, the files or the next run's guess.
+    cv::Mat rotation;
+    calib.GetRotationMatrix(rotation);
+    const QString unusable = stereoResultProblem({calib.m_cameraMatrix[0], calib.m_cameraMatrix[1]},
+                                                 {calib.m_distCoeffs[0], calib.m_distCoeffs[1]}, calib.m_rms,
+                                                 {imageSize[0], imageSize[1]}, rotation, calib.m_T,
+                                                 calib.m_perViewErrors, calib.m_E, calib.m_F);
+    if (!unusable.isEmpty()) {
+        intrinsic::logUnusableResult(log, unusable);
+        result.status = StereoStatus::InvalidResult;
         return;
     }
 
@@ -548,6 +587,22 @@ void eraseIndices(std::vector<T>& list, const std::vector<size_t>& descending)
 
 } // namespace
 
+QString stereoResultProblem(const std::array<cv::Mat, 2>& K, const std::array<cv::Mat, 2>& distortion, double rms,
+                            const std::array<cv::Size, 2>& imageSize, const cv::Mat& R, const cv::Mat& T,
+                            const cv::Mat& perViewErrors, const cv::Mat& E, const cv::Mat& F)
+{
+    for (int k = 0; k < 2; ++k) {
+        const QString problem = intrinsic::intrinsicResultProblem(K[size_t(k)], distortion[size_t(k)], rms, imageSize[size_t(k)]);
+        if (!problem.isEmpty())
+            return QStringLiteral("%1: %2").arg(k == 0 ? QStringLiteral("primary") : QStringLiteral("secondary"), problem);
+    }
+    if (!validExtrinsicGuess(R, T))
+        return QStringLiteral("the relative pose is not a rotation and a finite translation");
+    if (!cv::checkRange(perViewErrors) || !cv::checkRange(E) || !cv::checkRange(F))
+        return QStringLiteral("an error or the epipolar geometry is not finite");
+    return QString();
+}
+
 bool analyseStereoErrors(StereoState& state, const StereoResult& result, const StereoOptions& options, bool remove,
                          LogSink& log)
 {
@@ -646,15 +701,7 @@ bool writeStereoResultFiles(StereoResult& result, const QString& workingDirector
         return fail(QStringLiteral("both objects are named %1").arg(primaryName));
 
     const QString names[2] = {primaryName, secondaryName};
-    for (int k = 0; k < 2; ++k) {
-        const QString path = intrinsic::intrinsicsFilePath(workingDirectory, names[k]);
-        QString why;
-        if (!intrinsic::writeIntrinsicsFile(path, result.imageSize[k], result.K[k], result.distortion[k],
-                                            result.sensorRms[k], &why))
-            return fail(QStringLiteral("%1: %2").arg(path, why));
-        result.filesWritten << path;
-    }
-
+    std::vector<PendingFile> files;
     std::vector<ProjectObject> objects(2);
     for (int k = 0; k < 2; ++k) {
         objects[size_t(k)].name = names[k];
@@ -666,11 +713,23 @@ bool writeStereoResultFiles(StereoResult& result, const QString& workingDirector
     objects[1].t = result.secondaryT;
     const QString project = proposedProjectPath(workingDirectory, primaryName);
     try {
-        writeProjectFile(project, objects, 0, QDateTime::currentDateTime().toString(Qt::ISODate));
+        for (int k = 0; k < 2; ++k)
+            files.push_back({intrinsic::intrinsicsFilePath(workingDirectory, names[k]),
+                             intrinsic::intrinsicsFileText(result.imageSize[k], result.K[k], result.distortion[k],
+                                                           result.sensorRms[k])});
+        const ProjectFileTexts texts =
+            projectFileTexts(objects, 0, QDateTime::currentDateTime().toString(Qt::ISODate));
+        files.push_back({project, texts.yaml});
+        files.push_back({projectJsonTwin(project), texts.json});
     } catch (const cv::Exception& e) {
-        return fail(QStringLiteral("%1: %2").arg(project, QString::fromStdString(e.err)));
+        return fail(QString::fromStdString(e.err));
     }
-    result.filesWritten << project << projectJsonTwin(project);
+    // One set: a failure half-way leaves all four files as they were.
+    QString why;
+    if (!writeFileSet(files, &why))
+        return fail(why);
+    for (const PendingFile& f : files)
+        result.filesWritten << f.path;
     return true;
 }
 

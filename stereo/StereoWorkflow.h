@@ -153,6 +153,7 @@ enum class StereoStatus
     Aborted,
     NoPairs,
     LibraryError,
+    InvalidResult, // non-finite or implausible values: nothing stored, nothing written
 };
 
 struct StereoResult
@@ -198,10 +199,17 @@ int pairCornersByPosition(const std::vector<cv::Point3f>& fileObject, const std:
 bool analyseStereoErrors(StereoState& state, const StereoResult& result, const StereoOptions& options, bool remove,
                          LogSink& log);
 
+// Why a run's result must not be used, or empty: each sensor's intrinsics as
+// intrinsic::intrinsicResultProblem sees them, R a rotation, T and the errors, E and F finite.
+QString stereoResultProblem(const std::array<cv::Mat, 2>& K, const std::array<cv::Mat, 2>& distortion, double rms,
+                            const std::array<cv::Size, 2>& imageSize, const cv::Mat& R, const cv::Mat& T,
+                            const cv::Mat& perViewErrors, const cv::Mat& E, const cv::Mat& F);
+
 // The results as files of the working directory: "<primary>.intrinsics.yml",
 // "<secondary>.intrinsics.yml" and the project "<primary>.project.yml" (with its JSON twin) holding
-// both objects with the primary as the world. Each file is written whole or not at all. Adds the
-// paths to result.filesWritten; false with a reason when a file could not be written.
+// both objects with the primary as the world. The four files are replaced as one set: all of them
+// or, when any cannot be written, none. Adds the paths to result.filesWritten; false with a
+// reason when nothing was written.
 bool writeStereoResultFiles(StereoResult& result, const QString& workingDirectory, const QString& primaryName,
                             const QString& secondaryName, QString* error = nullptr);
 

@@ -28,16 +28,8 @@ bool positive(double v)
 
 BoardPattern::RadonMarker BoardPattern::centredRadonMarker(int numSquaresX, int numSquaresY)
 {
-    // The detector marks the top-left corner of the dot cell as the origin, and the detection
-    // places that corner at the centre of the inner-corner grid: column (numSquaresX - 1) / 2 - 1,
-    // row (numSquaresY - 1) / 2 - 1. The dot cell must be white (column + row odd) to be
-    // found at all; when the centred cell is black the next cell to the right is used.
-    RadonMarker m;
-    m.column = (numSquaresX - 1) / 2;
-    m.row = (numSquaresY - 1) / 2;
-    if ((m.column + m.row) % 2 == 0)
-        ++m.column;
-    return m;
+    const cv::Point cell = radonDetectionMarkerCell(numSquaresX, numSquaresY);
+    return {cell.x, cell.y};
 }
 
 BoardPattern::BoardPattern(const MainWindowSettings& s, RadonMarker radonMarker, double margin)

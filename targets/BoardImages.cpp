@@ -61,6 +61,39 @@ BoardImage chessboardImage(int numX, int numY, double squareWidth, double square
     return out;
 }
 
+RadonCell radonCell(int col, int row, int numX, int numY, cv::Point markerCell)
+{
+    RadonCell cell;
+    cell.black = (col + row) % 2 == 0;
+    cell.dot = (col == markerCell.x && row == markerCell.y) || (col == markerCell.x && row == markerCell.y + 1) ||
+               (col == markerCell.x + 1 && row == markerCell.y);
+    if (!cell.black)
+        return cell;
+    const bool left = col == 0, right = col == numX - 1, top = row == 0, bottom = row == numY - 1;
+    const double u0 = left ? 0.5 : 0.0, u1 = right ? 0.5 : 1.0;
+    const double v0 = top ? 0.5 : 0.0, v1 = bottom ? 0.5 : 1.0;
+    cell.ink = cv::Rect2d(u0, v0, u1 - u0, v1 - v0);
+    const double mu = 0.5 * (u0 + u1), mv = 0.5 * (v0 + v1);
+    const double across = 0.5 * (u1 - u0), down = 0.5 * (v1 - v0);
+    auto cap = [&](bool cut, double u, double v, double radius) {
+        if (cut && radius > 0)
+            cell.caps[size_t(cell.capCount++)] = cv::Vec3d(u, v, radius);
+    };
+    cap(top, mu, v0, across);
+    cap(bottom, mu, v1, across);
+    cap(left, u0, mv, down);
+    cap(right, u1, mv, down);
+    return cell;
+}
+
+cv::Point radonDetectionMarkerCell(int numX, int numY)
+{
+    cv::Point cell((numX - 1) / 2, (numY - 1) / 2);
+    if ((cell.x + cell.y) % 2 == 0)
+        ++cell.x;
+    return cell;
+}
+
 int radonBoardValue(double u, double v, int numX, int numY, cv::Point markerCell)
 {
     if (!(u >= 0 && v >= 0 && u < numX && v < numY))
@@ -69,37 +102,20 @@ int radonBoardValue(double u, double v, int numX, int numY, cv::Point markerCell
     const int row = std::min(int(v), numY - 1);
     const double fu = u - col;
     const double fv = v - row;
-    const bool black = (col + row) % 2 == 0;
-
-    const bool dotCell = (col == markerCell.x && row == markerCell.y) ||
-                         (col == markerCell.x && row == markerCell.y + 1) ||
-                         (col == markerCell.x + 1 && row == markerCell.y);
-    if (dotCell && (fu - 0.5) * (fu - 0.5) + (fv - 0.5) * (fv - 0.5) <= 0.17 * 0.17)
-        return black ? 1 : 0;
-    if (!black)
-        return 1;
-
-    const bool left = col == 0, right = col == numX - 1, top = row == 0, bottom = row == numY - 1;
-    if (!(left || right || top || bottom))
-        return 0;
-    // Outer ring: the cell cut back by half a cell on its outer side(s), with a half-disc cap
-    // over each cut side spanning the remaining side, so the ring reads as rounded tabs.
-    const double u0 = left ? 0.5 : 0.0, u1 = right ? 0.5 : 1.0;
-    const double v0 = top ? 0.5 : 0.0, v1 = bottom ? 0.5 : 1.0;
-    if (fu >= u0 && fu <= u1 && fv >= v0 && fv <= v1)
-        return 0;
-    auto inCap = [&](double cu, double cv, double radius) {
-        return (fu - cu) * (fu - cu) + (fv - cv) * (fv - cv) <= radius * radius;
+    const RadonCell cell = radonCell(col, row, numX, numY, markerCell);
+    auto inDisc = [&](const cv::Vec3d& d) {
+        return (fu - d[0]) * (fu - d[0]) + (fv - d[1]) * (fv - d[1]) <= d[2] * d[2];
     };
-    const double mu = 0.5 * (u0 + u1), mv = 0.5 * (v0 + v1);
-    if (top && fv < v0 && inCap(mu, v0, 0.5 * (u1 - u0)))
+    if (cell.dot && inDisc(cell.dotDisc))
+        return cell.black ? 1 : 0;
+    if (!cell.black)
+        return 1;
+    const cv::Rect2d& r = cell.ink;
+    if (fu >= r.x && fu <= r.x + r.width && fv >= r.y && fv <= r.y + r.height)
         return 0;
-    if (bottom && fv > v1 && inCap(mu, v1, 0.5 * (u1 - u0)))
-        return 0;
-    if (left && fu < u0 && inCap(u0, mv, 0.5 * (v1 - v0)))
-        return 0;
-    if (right && fu > u1 && inCap(u1, mv, 0.5 * (v1 - v0)))
-        return 0;
+    for (int i = 0; i < cell.capCount; ++i)
+        if (inDisc(cell.caps[size_t(i)]))
+            return 0;
     return 1;
 }
 

@@ -5,6 +5,8 @@
 
 #include <QString>
 
+#include <array>
+
 #include <opencv2/core.hpp>
 
 #include "targets/TargetSettings.h"
@@ -54,6 +56,29 @@ TargetStatusInfo targetSettingsStatus(const MainWindowSettings& settings, QStrin
 cv::Mat dimBoardImage(const cv::Mat& image);
 // Upside down, for a texture whose origin is the bottom-left.
 cv::Mat flipBoardImage(const cv::Mat& image);
+
+// One cell of a Radon board as shapes, in cell units: (0, 0) is the cell's top-left corner, u runs
+// along the columns, v down the rows. Black cells are ink (the outer ring cut back by half a cell
+// on its outer side(s), with a disc over each cut side: the disc's inner half lies in the cut-back
+// cell, so the outer halves make the rounded tabs); a dot cell has its dot painted over that,
+// white in a black cell and black in a white one. The preview image, the renderer and the printed
+// board all draw from this.
+struct RadonCell
+{
+    bool black = false;
+    cv::Rect2d ink;                  // the (cut-back) black area of a black cell, bounds inclusive
+    int capCount = 0;
+    std::array<cv::Vec3d, 4> caps{}; // (u, v, radius) of each cap disc
+    bool dot = false;
+    cv::Vec3d dotDisc{0.5, 0.5, 0.17};
+};
+RadonCell radonCell(int col, int row, int numX, int numY, cv::Point markerCell);
+
+// The dot cell (column, row) the Radon detection's origin rule expects: the cell whose top-left
+// corner is inner corner ((numX - 1) / 2 - 1, (numY - 1) / 2 - 1), where the detection places its
+// origin. Dots must sit in a white cell to be found; when that one is black, the cell to its
+// right is used and the detection's grid is one column off (it drops column 0).
+cv::Point radonDetectionMarkerCell(int numX, int numY);
 
 // Radon board geometry shared with the synthetic renderer. (u, v) in cells from the grid's
 // top-left corner, u along the columns; returns 0 for black print, 1 for white (also off the

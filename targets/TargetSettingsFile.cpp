@@ -92,6 +92,7 @@ private:
 };
 
 constexpr double kMaxLength = 999999.0;
+constexpr qint64 kMaxTargetSettingsFileBytes = 1024 * 1024;
 
 } // namespace
 
@@ -113,6 +114,11 @@ TargetSettingsFileResult readTargetSettingsFile(const QString& path)
             result.error = QStringLiteral("%1: cannot be read (%2)").arg(path, probe.errorString());
             return result;
         }
+    }
+    // The panel's keys take a few kilobytes; a settings file is read whole.
+    if (info.size() > kMaxTargetSettingsFileBytes) {
+        result.error = QStringLiteral("%1: larger than %2 KB, not a settings file").arg(path).arg(kMaxTargetSettingsFileBytes / 1024);
+        return result;
     }
     const QSettings settings(path, QSettings::IniFormat);
     if (settings.status() != QSettings::NoError) {
@@ -167,8 +173,17 @@ TargetSettingsFileResult readTargetSettingsFile(const QString& path)
             s.numSquaresX = *x;
             s.numSquaresY = *y;
             s.squareWidth = s.squareHeight = *square;
-            // The panel hands the marker on in whole millimetres, truncated.
+            // The panel hands the marker on in whole millimetres, truncated. The panel lets it
+            // reach the square size; a board needs it smaller.
             s.markerSize = int32_t(*marker);
+            if (s.markerSize >= *square) {
+                result.error = QStringLiteral("%1: key \"%2\" (%3 mm) must be smaller than key \"%4\" (%5 mm)")
+                                   .arg(path, kGroup + QStringLiteral("doubleSpinBox_ArUcoMarkerSize"))
+                                   .arg(s.markerSize)
+                                   .arg(kGroup + QStringLiteral("doubleSpinBox_ChArUcoSquareSize"))
+                                   .arg(*square);
+                return result;
+            }
             s.dictionary = *dictionary;
             s.legacyPattern = *legacy;
         } else {

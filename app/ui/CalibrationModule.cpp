@@ -4,12 +4,15 @@
 #include <QComboBox>
 #include <QFileInfo>
 #include <QListWidget>
+#include <QPointer>
 #include <QPushButton>
 #include <QSignalBlocker>
+#include <QTextEdit>
 
 #include "app/Settings.h"
 #include "app/ui/Dialogs.h"
 #include "app/ui/Log.h"
+#include "app/ui/SlotGuard.h"
 
 CalibrationModule::CalibrationModule(const SensorObjectList& sensorList, QWidget* parent)
     : QDialog(parent), m_sensorList(sensorList)
@@ -24,6 +27,7 @@ std::shared_ptr<SensorObject> CalibrationModule::objectAtRow(int row) const
 
 void CalibrationModule::refillSensorCombos(const std::vector<QComboBox*>& combos)
 {
+    m_sensorCombos = combos;
     std::vector<int> remembered;
     for (QComboBox* c : combos) {
         const auto o = objectAtRow(c->currentIndex());
@@ -48,18 +52,32 @@ void CalibrationModule::refillSensorCombos(const std::vector<QComboBox*>& combos
             combos[k]->setCurrentIndex(selection[k]);
 }
 
-bool CalibrationModule::runOrAbort(QPushButton* button, const QString& idleText, const std::function<void()>& routine)
+bool CalibrationModule::runOrAbort(QPushButton* button, const QString& idleText, const std::function<void()>& routine,
+                                   QTextEdit* log)
 {
     if (m_busy) {
         m_abortRequested = true;
         return false;
     }
+    // Back to idle however the routine ends: a button left on "Abort" would turn every later
+    // click into an abort request of a run that no longer exists.
+    struct IdleAgain
+    {
+        CalibrationModule* module;
+        QPointer<QPushButton> button;
+        QString text;
+        ~IdleAgain()
+        {
+            module->m_busy = false;
+            if (button)
+                button->setText(text);
+        }
+    };
     m_abortRequested = false;
     m_busy = true;
+    const IdleAgain idle{this, button, idleText};
     button->setText(QStringLiteral("Abort"));
-    routine();
-    m_busy = false;
-    button->setText(idleText);
+    guardWithLog(log ? log : findChild<QTextEdit*>(QStringLiteral("text_log")), routine);
     return true;
 }
 

@@ -26,6 +26,9 @@ public:
     bool busy() const { return m_busy; }
     bool abortRequested() const { return m_abortRequested; }
 
+    // The boxes that choose objects, as the last refill found them.
+    const std::vector<QComboBox*>& sensorCombos() const { return m_sensorCombos; }
+
     // The object shown in a combo box row, or nullptr.
     std::shared_ptr<SensorObject> objectAtRow(int row) const;
 
@@ -49,8 +52,10 @@ protected:
 
     // The Calibrate/Abort toggle: a click while busy only requests the abort. Returns
     // false when the click was an abort request; otherwise runs routine with the button
-    // relabelled "Abort" and restores idleText afterwards.
-    bool runOrAbort(QPushButton* button, const QString& idleText, const std::function<void()>& routine);
+    // relabelled "Abort" and restores idleText and the idle state afterwards, whatever the
+    // routine throws; what it throws goes into log in red (by default the module's "text_log").
+    bool runOrAbort(QPushButton* button, const QString& idleText, const std::function<void()>& routine,
+                    QTextEdit* log = nullptr);
 
     // Called between images: lets events through; true (and a red line) when the user aborted.
     bool checkAbort(QTextEdit* log);
@@ -66,6 +71,7 @@ protected:
 
     SensorObjectList m_sensorList;
     std::map<int, std::shared_ptr<SensorObject>> m_comboRows;
+    std::vector<QComboBox*> m_sensorCombos;
     bool m_busy = false;
     bool m_abortRequested = false;
 };

@@ -37,11 +37,13 @@
 #include <cmath>
 #include <iostream>
 
+#include "app/CaughtException.h"
 #include "app/ProjectFile.h"
 #include "app/Settings.h"
 #include "app/ui/Dialogs.h"
 #include "app/ui/Log.h"
 #include "app/ui/LogoLabel.h"
+#include "app/ui/SlotGuard.h"
 #include "intrinsic/ui/IntrinsicCalibrationWidget.h"
 #include "projector/GrayCodePatternGenerator.h"
 #include "projector/ui/CamProjStereoCalib.h"
@@ -51,6 +53,8 @@
 #include "sensors/ui/SensorTree.h"
 #include "stereo/ui/ExtrinsicStereoCalibrationWidget.h"
 #include "targets/BoardImages.h"
+#include "targets/TargetPrint.h"
+#include "targets/ui/TargetPagePainter.h"
 #include "targets/ui/TargetPreview.h"
 #include "widgets/VtkOpenGLWidget.h"
 
@@ -268,6 +272,14 @@ void MainWindow::connectTargetPanel()
     connect(ui.widget_sensors, &SensorTree::updateSceneRender, this, &MainWindow::redrawScene);
     connect(ui.widget_sensors, &SensorTree::removeSensorFromRender, this, &MainWindow::removeSensorProps);
     connect(ui.pushButton_generateGrayCodeImages, &QPushButton::clicked, this, &MainWindow::generateGrayCodeImages);
+
+    using vantiro::print::Paper;
+    for (const Paper paper : {Paper::A4, Paper::A3, Paper::Letter, Paper::Fit})
+        ui.comboBox_TargetExportPaper->addItem(paper == Paper::Fit ? QStringLiteral("Fit") : vantiro::print::paperName(paper),
+                                               int(paper));
+    ui.spinBox_TargetExportDpi->setRange(vantiro::print::kMinDpi, vantiro::print::kMaxDpi);
+    ui.spinBox_TargetExportDpi->setValue(300);
+    connect(ui.pushButton_ExportTarget, &QPushButton::clicked, this, &MainWindow::exportTarget);
 }
 
 void MainWindow::buildMenus()
@@ -587,6 +599,19 @@ void MainWindow::loadSettingsFile(const QString& path)
 {
     if (!QFileInfo(path).isFile())
         return;
+    try {
+        applySettingsFile(path);
+    } catch (...) {
+        // Whatever was read stays; the rest of the panel keeps its values.
+        const vantiro::CaughtException what = vantiro::describeCurrentException();
+        appendLog(ui.text_log,
+                  QStringLiteral("Error: The target settings in %1 could not be read: %2\n\n").arg(path, what.message),
+                  Qt::red);
+    }
+}
+
+void MainWindow::applySettingsFile(const QString& path)
+{
     for (QWidget* w : settingsWidgets()) {
         const QSignalBlocker block(w);
         const QString key = kSettingsGroup + w->objectName();
@@ -623,20 +648,27 @@ void MainWindow::loadSettingsFile(const QString& path)
 
 void MainWindow::newProject()
 {
-    const QString dir =
-        vantiro::dialogs::existingDirectory(this, QStringLiteral("Select Working Directory"), currentWorkingDirectory());
-    if (dir.isEmpty())
-        return;
-    setWorkingDirectory(dir);
-    m_sceneRenderer->RemoveAllViewProps();
-    ui.widget_sensors->clear();
-    ui.widget_sensors->addObject();
-    ui.widget_sensors->addObject();
-    ui.QVTKWidget_Scene->render();
-    ui.tabWidget->setCurrentWidget(ui.tab_SceneView);
+    guardWithBox([this] {
+        const QString dir = vantiro::dialogs::existingDirectory(this, QStringLiteral("Select Working Directory"),
+                                                                currentWorkingDirectory());
+        if (dir.isEmpty())
+            return;
+        setWorkingDirectory(dir);
+        m_sceneRenderer->RemoveAllViewProps();
+        ui.widget_sensors->clear();
+        ui.widget_sensors->addObject();
+        ui.widget_sensors->addObject();
+        ui.QVTKWidget_Scene->render();
+        ui.tabWidget->setCurrentWidget(ui.tab_SceneView);
+    });
 }
 
 void MainWindow::saveProject()
+{
+    guardWithBox([this] { saveProjectAs(); });
+}
+
+void MainWindow::saveProjectAs()
 {
     const SensorObjectList& list = ui.widget_sensors->sensorList();
     QStringList names;
@@ -686,28 +718,31 @@ void MainWindow::saveProject()
         p.t = o->t;
         objects.push_back(p);
     }
-    try {
-        writeProjectFile(path, objects, world, QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")));
-    } catch (const cv::Exception& e) {
-        if (!existed)
-            QFile::remove(path);
-        vantiro::dialogs::critical(nullptr, QStringLiteral("OpenCV exception"), QString::fromStdString(e.what()));
-    }
+    const bool written = guardWithBox(
+        [&] {
+            writeProjectFile(path, objects, world,
+                             QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")));
+        },
+        QStringLiteral("Couldn't write project file: %1").arg(path));
+    if (!written && !existed)
+        QFile::remove(path);
 }
 
 void MainWindow::openProject()
+{
+    guardWithBox([this] { openProjectFile(); });
+}
+
+void MainWindow::openProjectFile()
 {
     const QString path = vantiro::dialogs::openFileName(this, QStringLiteral("Open Vantiro project"),
                                                         currentWorkingDirectory(), QStringLiteral("Calibration (*.yml)"));
     if (path.isEmpty())
         return;
     ProjectReadResult project;
-    try {
-        project = readProjectFile(path);
-    } catch (const cv::Exception& e) {
-        vantiro::dialogs::critical(nullptr, QStringLiteral("OpenCV exception"), QString::fromStdString(e.what()));
+    if (!guardWithBox([&] { project = readProjectFile(path); },
+                      QStringLiteral("Couldn't read project file: %1").arg(path)))
         return;
-    }
     if (project.status != ProjectReadResult::Status::Ok) {
         vantiro::dialogs::critical(this, QStringLiteral("Error"), project.message);
         return;
@@ -810,11 +845,55 @@ void MainWindow::resetTargetView()
 
 void MainWindow::generateGrayCodeImages()
 {
+    guardWithLog(ui.text_log, [this] {
+        TextEditLogSink log(ui.text_log);
+        ::generateGrayCodeImages(currentWorkingDirectory(), ui.spin_proj_width->value(), ui.spin_proj_height->value(),
+                                 log, [this](const QString& title, const QString& text) {
+                                     return vantiro::dialogs::askYesNo(this, title, text);
+                                 });
+    });
+}
+
+void MainWindow::exportTarget()
+{
+    using namespace vantiro::print;
+    ExportRequest request;
+    readTargetSettings(request.settings);
+    if (ui.radioButton_TargetRadonChessboardWithMarkers->isChecked())
+        request.radonDots = cv::Point(ui.spinBox_RadonChessboardMarkerPositionX->value(),
+                                      ui.spinBox_RadonChessboardMarkerPositionY->value());
+    request.paper = Paper(ui.comboBox_TargetExportPaper->currentData().toInt());
+    request.dpi = ui.spinBox_TargetExportDpi->value();
+
+    const QString dir = currentWorkingDirectory();
+    const QString name = suggestedFileName(request.settings);
+    QString path = vantiro::dialogs::saveFileName(this, QStringLiteral("Export Target"),
+                                                  isDirectory(dir) ? dir + QLatin1Char('/') + name : name,
+                                                  QStringLiteral("PDF (*.pdf);;SVG (*.svg);;PNG (*.png)"));
+    if (path.isEmpty())
+        return;
+    if (QFileInfo(path).suffix().isEmpty())
+        path += QStringLiteral(".pdf");
+    request.path = path;
+
     TextEditLogSink log(ui.text_log);
-    ::generateGrayCodeImages(currentWorkingDirectory(), ui.spin_proj_width->value(), ui.spin_proj_height->value(), log,
-                             [this](const QString& title, const QString& text) {
-                                 return vantiro::dialogs::askYesNo(this, title, text);
-                             });
+    const std::optional<PreparedExport> prepared = prepareExport(request, log);
+    if (!prepared)
+        return;
+    if (!prepared->check.detectable &&
+        !vantiro::dialogs::askYesNo(this, QStringLiteral("Export Target"),
+                                    QStringLiteral("The detector will not find the board these settings describe:\n\n") +
+                                        prepared->check.problems.join(QLatin1Char('\n')) +
+                                        QStringLiteral("\n\nExport it anyway?"))) {
+        log.append(QStringLiteral("The target was not exported.\n\n"), vantiro::logcolor::Orange);
+        return;
+    }
+    QString error;
+    if (!writeTargetFile(path, *prepared, request.dpi, &error)) {
+        log.append(QStringLiteral("Error: Cannot write %1: %2. Aborting.\n\n").arg(path, error), vantiro::logcolor::Red);
+        return;
+    }
+    logExportWritten(request, *prepared, log);
 }
 
 // ---------------------------------------------------------------- modules

@@ -70,6 +70,8 @@ public slots:
     void resetSceneView();
     void resetTargetView();
     void generateGrayCodeImages();
+    // Asks for a file (.pdf, .svg or .png) and writes the board at true scale on the chosen paper.
+    void exportTarget();
 
     IntrinsicCalibrationWidget* openIntrinsicModule();
     ExtrinsicStereoCalibrationWidget* openStereoModule();
@@ -89,6 +91,9 @@ private:
     void restoreWorkingDirectory();
     void showTargetGroups();
     QList<QWidget*> settingsWidgets() const;
+    void applySettingsFile(const QString& path);
+    void openProjectFile();
+    void saveProjectAs();
     QString currentWorkingDirectory() const;
     void saveRecentList();
     void updateSceneCameraRange();

@@ -124,7 +124,24 @@ void MainWindowForm::setupUi(QMainWindow* window)
     pushButton_TargetResetView =
         named(new QPushButton(QStringLiteral("Reset View"), tab_TargetView), "pushButton_TargetResetView");
     targetLayout->addWidget(QVTKWidget_Target, 1);
-    targetLayout->addWidget(pushButton_TargetResetView);
+    // Below the preview: its view reset, and the export of the board to print.
+    auto* targetRow = new QHBoxLayout();
+    targetRow->addWidget(pushButton_TargetResetView, 1);
+    label_TargetExportPaper = named(new QLabel(QStringLiteral("Paper"), tab_TargetView), "label_TargetExportPaper");
+    comboBox_TargetExportPaper = named(new QComboBox(tab_TargetView), "comboBox_TargetExportPaper");
+    comboBox_TargetExportPaper->setToolTip(
+        QStringLiteral("Paper the board is printed on at true scale; Fit makes a page just large enough"));
+    label_TargetExportDpi = named(new QLabel(QStringLiteral("PNG dpi"), tab_TargetView), "label_TargetExportDpi");
+    spinBox_TargetExportDpi = named(new QSpinBox(tab_TargetView), "spinBox_TargetExportDpi");
+    spinBox_TargetExportDpi->setToolTip(QStringLiteral("Resolution of an exported PNG file"));
+    pushButton_ExportTarget =
+        named(new QPushButton(QStringLiteral("Export Target\u2026"), tab_TargetView), "pushButton_ExportTarget");
+    pushButton_ExportTarget->setToolTip(QStringLiteral("Write the board as a PDF, SVG or PNG page to print at 100 %"));
+    for (QWidget* w : std::initializer_list<QWidget*>{label_TargetExportPaper, comboBox_TargetExportPaper,
+                                                      label_TargetExportDpi, spinBox_TargetExportDpi,
+                                                      pushButton_ExportTarget})
+        targetRow->addWidget(w);
+    targetLayout->addLayout(targetRow);
     tabWidget->addTab(tab_TargetView, QStringLiteral("Target Preview"));
     middleLayout->addWidget(tabWidget, 3);
     text_log = named(new QTextEdit(frame_middle), "text_log");

@@ -44,6 +44,11 @@ struct MainWindowForm
     QWidget* tab_TargetView = nullptr;
     VtkOpenGLWidget* QVTKWidget_Target = nullptr;
     QPushButton* pushButton_TargetResetView = nullptr;
+    QLabel* label_TargetExportPaper = nullptr;
+    QComboBox* comboBox_TargetExportPaper = nullptr;
+    QLabel* label_TargetExportDpi = nullptr;
+    QSpinBox* spinBox_TargetExportDpi = nullptr;
+    QPushButton* pushButton_ExportTarget = nullptr;
     QTextEdit* text_log = nullptr;
 
     QScrollArea* scrollArea = nullptr;

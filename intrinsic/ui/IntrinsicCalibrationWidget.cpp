@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScopedValueRollback>
 #include <QSignalBlocker>
 #include <QSpinBox>
 #include <QSplitter>
@@ -27,6 +28,7 @@
 
 #include "app/ui/Dialogs.h"
 #include "app/ui/Log.h"
+#include "app/ui/SlotGuard.h"
 #include "intrinsic/ErrorAnalysis.h"
 #include "intrinsic/Undistortion.h"
 #include "sensors/ui/SceneProps.h"
@@ -253,7 +255,7 @@ void IntrinsicCalibrationWidget::buildForm()
 
 void IntrinsicCalibrationWidget::connectForm()
 {
-    connect(button_change_dir, &QPushButton::clicked, this, &IntrinsicCalibrationWidget::loadImages);
+    connect(button_change_dir, &QPushButton::clicked, this, [this] { guardWithLog(text_log, [this] { loadImages(); }); });
     connect(button_calibrate, &QPushButton::clicked, this, &IntrinsicCalibrationWidget::onCalibrateClicked);
     connect(list_images, &QListWidget::currentRowChanged, this, [this](int) {
         if (!m_fillingList)
@@ -290,10 +292,10 @@ void IntrinsicCalibrationWidget::connectForm()
         if (index == 0)
             updateView();
         else
-            update3dView();
+            guardWithLog(text_log, [this] { update3dView(); });
     });
     connect(pushButton_WriteUndistortedImages, &QPushButton::clicked, this,
-            &IntrinsicCalibrationWidget::writeUndistortedImages);
+            [this] { guardWithLog(text_log, [this] { writeUndistortedImages(); }); });
 }
 
 void IntrinsicCalibrationWidget::updateSensorNames()
@@ -333,13 +335,15 @@ void IntrinsicCalibrationWidget::loadImages()
     // The running routine works on the current list.
     if (busy())
         return;
-    m_fillingList = true;
-    const QStringList files =
-        loadImageList(list_images, text_log, QStringLiteral("Calibration Images"), [this](const QStringList& paths) {
-            m_state.loadImages(paths);
-            m_lastResult.reset();
-        });
-    m_fillingList = false;
+    QStringList files;
+    {
+        const QScopedValueRollback<bool> filling(m_fillingList, true);
+        files = loadImageList(list_images, text_log, QStringLiteral("Calibration Images"),
+                              [this](const QStringList& paths) {
+                                  m_state.loadImages(paths);
+                                  m_lastResult.reset();
+                              });
+    }
     if (files.isEmpty())
         return;
     group_outliers->setChecked(false);
@@ -471,9 +475,12 @@ void IntrinsicCalibrationWidget::showErrorLabels(bool visible)
 
 void IntrinsicCalibrationWidget::updateView()
 {
-    update2dView();
-    updateListColours();
-    update3dView();
+    // Shows the user's image files: whatever they hold must not end the program.
+    guardWithLog(text_log, [this] {
+        update2dView();
+        updateListColours();
+        update3dView();
+    });
 }
 
 void IntrinsicCalibrationWidget::update2dView()

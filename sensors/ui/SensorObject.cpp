@@ -162,17 +162,22 @@ void SensorObject::removeFromTree()
 {
     if (!topItem)
         return;
-    // Collect the item widgets first: once the rows leave the tree it no longer knows them.
-    std::vector<QWidget*> widgets = {removeButton, openIntrinsicsButton};
-    for (QTreeWidgetItem* item : valueItems) {
-        widgets.push_back(tree->itemWidget(item, 0));
-        widgets.push_back(tree->itemWidget(item, 1));
-    }
+    // The view keeps its own list of item widgets and lays them out lazily: widgets deleted
+    // behind its back, or rows taken out before their widgets, leave it reading freed memory
+    // at the next layout pass. Removing each widget through the view makes it forget the
+    // widget and delete it later, which is also what the trash button needs: it is usually
+    // the sender of the click that got us here.
+    std::vector<QTreeWidgetItem*> rows = {topItem, intrinsicsItem};
+    rows.insert(rows.end(), valueItems.begin(), valueItems.end());
+    for (QTreeWidgetItem* item : rows)
+        for (int column = 0; column < 2; ++column)
+            if (QWidget* w = tree->itemWidget(item, column)) {
+                w->hide();
+                tree->removeItemWidget(item, column);
+            }
     const int index = tree->indexOfTopLevelItem(topItem);
     if (index >= 0)
         tree->takeTopLevelItem(index);
-    for (QWidget* w : widgets)
-        delete w;
     delete topItem;
     topItem = nullptr;
     intrinsicsItem = extrinsicsItem = nullptr;

@@ -82,7 +82,8 @@ public:
     // Rows k4..k6 are visible only for 8 or more coefficients.
     void showRationalRows(bool visible);
 
-    // Takes the rows out of the tree and deletes them with their item widgets.
+    // Takes the rows out of the tree and deletes them; the view deletes their item widgets
+    // later (the trash button may be in the middle of its own click).
     void removeFromTree();
 };
 

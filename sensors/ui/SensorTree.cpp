@@ -9,6 +9,8 @@
 
 #include "app/Settings.h"
 #include "app/ui/Dialogs.h"
+#include "app/ui/SlotGuard.h"
+#include "intrinsic/IntrinsicFiles.h"
 #include "sensors/Pose.h"
 #include "sensors/ui/NoScrollSpinBox.h"
 
@@ -90,15 +92,19 @@ std::shared_ptr<SensorObject> SensorTree::addObject()
         ++m_list.nextId;
         m_list.objects.push_back(object);
     }
-    SensorObject* raw = object.get();
+    // By id, not by pointer: a removed object's widgets live on until their deferred deletion.
     const int32_t id = object->id;
     connect(object->removeButton, &QPushButton::clicked, this, [this, id] { removeObject(id); });
     for (int v = SensorObject::Fx; v <= SensorObject::K6; ++v)
-        connect(object->spinBoxes[size_t(v)], &QDoubleSpinBox::valueChanged, this,
-                [this, raw] { UpdateOnIntrinsicsSpinBoxChanged(raw); });
+        connect(object->spinBoxes[size_t(v)], &QDoubleSpinBox::valueChanged, this, [this, id] {
+            if (const auto o = m_list.find(id))
+                UpdateOnIntrinsicsSpinBoxChanged(o.get());
+        });
     for (int v = SensorObject::Tx; v <= SensorObject::Yaw; ++v)
-        connect(object->spinBoxes[size_t(v)], &QDoubleSpinBox::valueChanged, this,
-                [this, raw] { UpdateOnExtrinsicsSpinBoxChanged(raw); });
+        connect(object->spinBoxes[size_t(v)], &QDoubleSpinBox::valueChanged, this, [this, id] {
+            if (const auto o = m_list.find(id))
+                UpdateOnExtrinsicsSpinBoxChanged(o.get());
+        });
     connect(object->openIntrinsicsButton, &QPushButton::clicked, this, [this, id] { openIntrinsics(id); });
     emitChanged();
     return object;
@@ -204,6 +210,11 @@ void SensorTree::GetIntrinsicsForId(int id, cv::Mat& K, cv::Mat& kc, cv::Size& i
 
 void SensorTree::openIntrinsics(int32_t id)
 {
+    guardWithBox([this, id] { loadIntrinsicsFile(id); });
+}
+
+void SensorTree::loadIntrinsicsFile(int32_t id)
+{
     const auto o = m_list.find(id);
     if (!o)
         return;
@@ -215,41 +226,18 @@ void SensorTree::openIntrinsics(int32_t id)
     if (path.isEmpty() || !QFileInfo(path).isFile())
         return;
 
-    cv::FileStorage fs;
-    QString problem;
-    try {
-        fs.open(path.toStdString(), cv::FileStorage::READ);
-    } catch (const cv::Exception&) {
-        // A file the library cannot parse is reported like one it cannot open.
-    }
-    if (!fs.isOpened()) {
+    const vantiro::intrinsic::IntrinsicsFileContent file = vantiro::intrinsic::readIntrinsicsFile(path);
+    if (!file.opened) {
         vantiro::dialogs::critical(this, QStringLiteral("Error"), QStringLiteral("Can't open the %1").arg(path));
         return;
     }
-    cv::Mat K, kc;
-    cv::Size size = o->imgSize;
-    bool sizeOk = true;
-    try {
-        if (!fs["K"].empty())
-            fs["K"] >> K;
-        if (!fs["kc"].empty())
-            fs["kc"] >> kc;
-        if (!fs["imgSize"].empty())
-            fs["imgSize"] >> size;
-    } catch (const cv::Exception& e) {
-        problem = QString::fromStdString(e.err);
-        sizeOk = false;
-    }
+    const cv::Mat& K = file.K;
+    const cv::Mat& kc = file.distortion;
+    const cv::Size size = file.hasImageSize ? file.imageSize : o->imgSize;
     // Values that would leave the object unusable are refused as a whole.
-    if (problem.isEmpty() && !K.empty() && !usableCameraMatrix(K))
-        problem = QStringLiteral("\"K\" is not a finite 3 x 3 matrix");
-    if (problem.isEmpty() && !kc.empty() && (kc.channels() != 1 || (kc.rows != 1 && kc.cols != 1) || !cv::checkRange(kc)))
-        problem = QStringLiteral("\"kc\" is not a finite row of coefficients");
-    if (problem.isEmpty() && (!sizeOk || size.width < 0 || size.height < 0))
-        problem = QStringLiteral("\"imgSize\" is not an image size");
-    if (!problem.isEmpty()) {
+    if (!file.ok) {
         vantiro::dialogs::critical(this, QStringLiteral("Error"),
-                                   QStringLiteral("Can't read the intrinsics in %1: %2").arg(path, problem));
+                                   QStringLiteral("Can't read the intrinsics in %1: %2").arg(path, file.error));
         return;
     }
     if (!K.empty())

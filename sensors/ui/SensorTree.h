@@ -49,6 +49,7 @@ public slots:
 
 private:
     void onItemChanged(QTreeWidgetItem* item, int column);
+    void loadIntrinsicsFile(int32_t id);
     void emitChanged();
 
     QVBoxLayout* m_verticalLayout = nullptr;

@@ -36,13 +36,6 @@ std::vector<ProjectObject> threeObjects()
     return objects;
 }
 
-void writeText(const QString& path, const QByteArray& text)
-{
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(text);
-}
-
 } // namespace
 
 TEST(ProjectFile, NamesOfFiles)
@@ -144,7 +137,7 @@ TEST(ProjectFile, StructureErrorsCarryTheirMessages)
          "Invalid Vantiro data structure"},
     };
     for (const auto& c : cases) {
-        writeText(path, c.text);
+        vantiro::test::writeFile(path, c.text);
         const ProjectReadResult r = readProjectFile(path);
         EXPECT_EQ(r.status, c.status) << c.text.toStdString();
         EXPECT_TRUE(r.message.startsWith(c.message)) << r.message.toStdString();
@@ -160,7 +153,7 @@ TEST(ProjectFile, MultipleWorldsUseTheFirstWithAWarning)
 {
     QTemporaryDir dir;
     const QString path = pathIn(dir, "w.yml");
-    writeText(path, "%YAML:1.0\nSensors: [ a, b ]\nWorld: [ b, a ]\n");
+    vantiro::test::writeFile(path, "%YAML:1.0\nSensors: [ a, b ]\nWorld: [ b, a ]\n");
     const ProjectReadResult r = readProjectFile(path);
     ASSERT_EQ(r.status, ProjectReadResult::Status::Ok);
     EXPECT_EQ(r.world, 1);
@@ -183,13 +176,13 @@ TEST(ProjectFile, BadValuesAreRejectedBeforeAnythingIsApplied)
     const QByteArray badSize = "imgSize0: [ 640 ]\n";
     const QByteArray badT = "T0: !!opencv-matrix\n   rows: 2\n   cols: 1\n   dt: d\n   data: [ 1., 2. ]\n";
     for (const QByteArray& body : {badK2x2, nanK, textK, badSize, badT}) {
-        writeText(path, head + body);
+        vantiro::test::writeFile(path, head + body);
         const ProjectReadResult r = readProjectFile(path);
         EXPECT_EQ(r.status, ProjectReadResult::Status::InvalidValue) << body.toStdString();
         EXPECT_TRUE(r.message.startsWith("Invalid value of \"")) << r.message.toStdString();
         EXPECT_TRUE(r.objects.empty());
     }
-    writeText(path, head + "R0: !!opencv-matrix\n   rows: 0\n   cols: 0\n   dt: d\n   data: []\n");
+    vantiro::test::writeFile(path, head + "R0: !!opencv-matrix\n   rows: 0\n   cols: 0\n   dt: d\n   data: []\n");
     const ProjectReadResult emptyR = readProjectFile(path);
     ASSERT_EQ(emptyR.status, ProjectReadResult::Status::Ok);
     EXPECT_EQ(emptyR.objects[0].R, cv::Matx33d::zeros()) << "a present but empty R reads as zeros";
@@ -199,7 +192,7 @@ TEST(ProjectFile, FailedSaveLeavesTheExistingProjectUntouched)
 {
     QTemporaryDir dir;
     const QString path = pathIn(dir, "keep.project.yml");
-    writeText(path, "original");
+    vantiro::test::writeFile(path, "original");
     // A directory where the JSON twin should go makes the save fail half way.
     ASSERT_TRUE(QDir(dir.path()).mkdir("keep.project.json"));
     EXPECT_THROW(writeProjectFile(path, threeObjects(), 0, "x"), cv::Exception);
@@ -209,4 +202,30 @@ TEST(ProjectFile, FailedSaveLeavesTheExistingProjectUntouched)
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1) << "temporaries removed";
 
     EXPECT_THROW(writeProjectFile(pathIn(dir, "missing/dir/p.yml"), threeObjects(), 0, "x"), cv::Exception);
+}
+
+// Names that look like YAML structure are written as strings and reopen, from YAML and JSON.
+TEST(ProjectFile, AnyNameReopens)
+{
+    QTemporaryDir dir;
+    const QString path = pathIn(dir, "n.project.yml");
+    auto objects = threeObjects();
+    const QStringList names = {"[Cam", "{P}", "]", "a: b #c", "\"q\"", "'", "- x", "123", "Kamera ä"};
+    objects.resize(size_t(names.size()));
+    for (qsizetype i = 0; i < names.size(); ++i)
+        objects[size_t(i)].name = names[i];
+    writeProjectFile(path, objects, 3, "x");
+    for (const QString& file : {path, projectJsonTwin(path)}) {
+        const ProjectReadResult r = readProjectFile(file);
+        ASSERT_EQ(r.status, ProjectReadResult::Status::Ok) << file.toStdString() << r.message.toStdString();
+        EXPECT_EQ(r.world, 3);
+        ASSERT_EQ(r.objects.size(), size_t(names.size()));
+        for (qsizetype i = 0; i < names.size(); ++i)
+            EXPECT_EQ(r.objects[size_t(i)].name, names[i]);
+    }
+    // Malformed text is refused with the parser's reason, never thrown.
+    vantiro::test::writeFile(path, "%YAML:1.0\nSensors: [ a\n");
+    const ProjectReadResult bad = readProjectFile(path);
+    EXPECT_EQ(bad.status, ProjectReadResult::Status::Malformed);
+    EXPECT_TRUE(bad.message.startsWith("Couldn't open project file: " + path + "\n")) << bad.message.toStdString();
 }

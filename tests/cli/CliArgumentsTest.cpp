@@ -60,10 +60,14 @@ TEST(CliArguments, UsageErrorsAreOneLineAndWriteNothing)
         {{"detect", "--target", "hexagon:3x3:1", image}, "unknown target kind \"hexagon\" (chessboard, charuco or radon)"},
         {{"detect", "--target", "chessboard:10:25", image}, "squares must be given as XxY, for example 10x7, not \"10\""},
         {{"detect", "--target", "chessboard:100x7:25", image}, "squares X must be 3..99 and Y 3..999"},
+        {{"detect", "--target", "chessboard:10x1000:25", image}, "squares X must be 3..99 and Y 3..999"},
+        {{"detect", "--target", "chessboard:2x7:25", image}, "squares X must be 3..99 and Y 3..999"},
+        {{"detect", "--target", "chessboard:10x2:25", image}, "squares X must be 3..99 and Y 3..999"},
+        {{"detect", "--target", "charuco:10x1:20:10:DICT_6X6_250", image}, "squares X must be 2..999 and Y 2..999"},
         {{"detect", "--target", "chessboard:10x7:-1", image}, "square width must be from 0.001 to 999999 mm"},
         {{"detect", "--target", "chessboard:10x7:25:fast", image}, "unknown chessboard option \"fast\""},
         {{"detect", "--target", "charuco:10x9:50:60:DICT_6X6_250", image},
-         "the marker (60 mm) must not be larger than the square (50 mm)"},
+         "the marker (60 mm) must be smaller than the square (50 mm)"},
         {{"detect", "--target", "charuco:10x9:100:75:DICT_9X9_50", image}, "unknown dictionary \"DICT_9X9_50\""},
         {{"detect", "--target", "charuco:10x9:100:7.5:DICT_6X6_250", image}, "the marker size must be whole millimetres"},
         {{"detect", "--target", "radon:10x9", image}, "expected radon:XxY:SIZE"},
@@ -99,7 +103,7 @@ TEST(CliArguments, UsageErrorsAreOneLineAndWriteNothing)
         {{"synth", "--output", "out", "--secondary-camera", "f=-5"}, "--secondary-camera \"f=-5\": f must be positive"},
         {{"synth", "--output", "out", "--sets", "intrinsic,mono"}, "--sets: unknown set \"mono\""},
         {{"synth", "--output", "out", "--projector", "8x8"}, "--projector must be from 16x16 to 4096x4096"},
-        {{"synth", "--output", "out", "--target", "charuco:6x5:30:30:DICT_4X4_50"}, "this target cannot be rendered"},
+        {{"synth", "--output", "out", "--target", "charuco:20x20:30:20:DICT_4X4_50"}, "this target cannot be rendered"},
         {{"synth", "--output", bad.path(), "--sets", "intrinsic"}, "the output folder " + bad.path() + " is not empty"},
         {{"demo", "--workdir", bad.path()}, "the demo needs a fresh folder; " + bad.path() + " is not empty"},
     };
@@ -122,6 +126,7 @@ TEST(CliArguments, TargetsFromArgumentsAndSettingsFiles)
     const QString image = dataSet() + "/intrinsic/view_00.png";
     const std::tuple<QStringList, QString, int> runs[] = {
         {{"--target", "chessboard:10x7:25x30:exhaustive"}, {}, 0},
+        {{"--target", "chessboard:5x150:1"}, {}, 1}, // Y may exceed the largest X
         {{"--target", "charuco:10x9:100:75:dict_apriltag_36h11:legacy"}, {}, 1},
         {{"--target", "charuco:5x5:30:20:3"}, {}, 1},
         {{"--target", "radon:10x9:100"}, {}, 1},

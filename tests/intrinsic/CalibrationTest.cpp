@@ -6,9 +6,12 @@
 
 #include <QRegularExpression>
 
+#include <set>
+
 #include "IntrinsicTestData.h"
 #include "intrinsic/ErrorAnalysis.h"
 #include "intrinsic/IntrinsicFiles.h"
+#include "intrinsic/InputChecks.h"
 
 using namespace intrinsic_test;
 
@@ -202,7 +205,7 @@ TEST(IntrinsicCalibrationFailure, BadInputIsLeftOutWithAWarningAndAnUnwritableFo
         << all.toStdString();
     EXPECT_TRUE(all.contains("Detecting targets: <grey>0 </><reused>1 </><green>2 </><reused>3 4 5 6 </><red>7 </>"
                              "<reused>8 </>\n\n<orange>Warning: Image 7 could not be read: " + state.images[7].path +
-                             "\nWarning: Image 8 is 320 x 240 px, image 1 is 640 x 480 px; image 8 is left out.\n</>\n"
+                             " (not a PNG, JPEG, TIFF or BMP image)\nWarning: Image 8 is 320 x 240 px, image 1 is 640 x 480 px; image 8 is left out.\n</>\n"
                              "Intrinsic calibration with 6/9 images...\n\n"));
     EXPECT_EQ(cv::norm(cv::Mat(state.images[1].imagePoints), shifted, cv::NORM_INF), 0.0);
     EXPECT_FALSE(state.images[8].checked || state.images[8].hasPose());
@@ -210,4 +213,124 @@ TEST(IntrinsicCalibrationFailure, BadInputIsLeftOutWithAWarningAndAnUnwritableFo
                              "/Cam7.intrinsics.yml\n(" + r.writeError + ")\n\n</>"));
     EXPECT_TRUE(rec.stores == 1 && r.intrinsicsFile.isEmpty()) << "the object still gets the result";
     EXPECT_EQ(state.imageSize, cv::Size(640, 480)) << "the first checked image decides";
+}
+
+TEST(IntrinsicCalibration, RectangularSquaresGiveTheirOwnSpacingAlongEachAxis)
+{
+    // 25 x 30 mm squares: detection must lay out the board's y axis with the height. Eight views,
+    // detected and calibrated as the module does; the camera comes back as rendered.
+    MainWindowSettings target = kTarget;
+    target.squareHeight = 30.0;
+    const vantiro::synth::BoardPattern board(target);
+    const double distance = distanceForCoverage(kCamera, board, 0.65);
+    const double poses[][3] = {{0, 0, 0}, {30, 0, 5}, {-30, 0, -5}, {0, 30, 10}, {0, -30, -10},
+                               {20, 20, 30}, {-20, 20, -30}, {25, -20, 60}};
+    QTemporaryDir dir;
+    IntrinsicState state;
+    for (const auto& p : poses) {
+        ImageState image;
+        image.path = dir.filePath(QStringLiteral("view_%1.png").arg(state.images.size()));
+        const vantiro::synth::RenderOptions options{.supersampling = 3};
+        cv::imwrite(QFile::encodeName(image.path).toStdString(),
+                    render(kCamera, board, viewPose(board, distance, p[0], p[1], p[2], cv::Vec3d()), options).colour);
+        state.images.push_back(image);
+    }
+    QTemporaryDir wd;
+    RecordingLogSink log;
+    const double rms = calibrate(state, {.options = {}, .target = target, .workingDirectory = wd.path()}, log).rms;
+    ASSERT_FALSE(state.K.empty()) << log.text().toStdString();
+    const cv::Matx33d K = state.K, T = kCamera.K;
+    EXPECT_NEAR(K(0, 0), T(0, 0), 0.003 * T(0, 0));
+    EXPECT_NEAR(K(1, 1), T(1, 1), 0.003 * T(1, 1));
+    EXPECT_LT(rms, 0.15);
+    // The first corner row steps by the width, the first column by the height.
+    const ImageState& first = state.images[0];
+    ASSERT_EQ(first.objectPoints.size(), 54u);
+    std::set<float> xs, ys;
+    for (const cv::Point3f& p : first.objectPoints) {
+        xs.insert(p.x);
+        ys.insert(p.y);
+    }
+    EXPECT_EQ(std::vector<float>(xs.begin(), xs.end()), (std::vector<float>{0, 25, 50, 75, 100, 125, 150, 175, 200}));
+    EXPECT_EQ(std::vector<float>(ys.begin(), ys.end()), (std::vector<float>{0, 30, 60, 90, 120, 150}));
+}
+
+// A marker board seen at its edge leaves 1 to 3 corners, or a line of them: the view is left out
+// with a warning and the others calibrate.
+TEST(IntrinsicCalibrationFailure, ViewsTooSparseToCalibrateAreLeftOut)
+{
+    QTemporaryDir wd;
+    IntrinsicState state = viewState(5, true);
+    state.images[1].imagePoints.resize(3);
+    state.images[1].objectPoints.resize(3);
+    state.images[3].imagePoints.resize(9); // the first row of the board: collinear
+    state.images[3].objectPoints.resize(9);
+    HookRecorder rec;
+    RecordingLogSink log;
+    const CalibrationRequest request{.options = {}, .target = kTarget, .workingDirectory = wd.path()};
+    const CalibrationResult r = calibrateIntrinsics(state, request, rec.hooks(), log);
+    ASSERT_EQ(r.status, CalibrationStatus::Calibrated) << log.text().toStdString();
+    EXPECT_TRUE(tagged(log).contains("<orange>Warning: Image 1 is left out: 3 corners; at least 4 are needed.\n"
+                                     "Warning: Image 3 is left out: the target points lie on one line or one point.\n</>\n"
+                                     "Intrinsic calibration with 3/5 images...\n\n"))
+        << tagged(log).toStdString();
+    EXPECT_EQ(r.usedImages, std::vector<int>({0, 2, 4}));
+    EXPECT_FALSE(state.images[1].checked || state.images[1].hasCorners() || state.images[3].checked);
+}
+
+// A run whose numbers overflow reports it in red; nothing reaches the object, the file or the
+// start values of the next run.
+TEST(IntrinsicCalibrationFailure, NonFiniteResultsAreNeitherStoredNorWritten)
+{
+    QTemporaryDir wd;
+    const QString file = wd.path() + "/Cam7.intrinsics.yml";
+    ASSERT_FALSE(writeText(file, "good result").isEmpty());
+    IntrinsicState state = viewState(4, true);
+    const cv::Mat guess = (cv::Mat_<double>(3, 3) << 1e300, 0, 320, 0, 1e300, 240, 0, 0, 1);
+    state.K = guess.clone();
+    const CalibrationRequest request{.options = {.useIntrinsicGuess = true, .fixFocalLength = true},
+                                     .target = kTarget, .workingDirectory = wd.path()};
+    HookRecorder rec;
+    RecordingLogSink log;
+    const CalibrationResult r = calibrateIntrinsics(state, request, rec.hooks(), log);
+    EXPECT_EQ(r.status, CalibrationStatus::InvalidResult) << log.text().toStdString();
+    EXPECT_TRUE(tagged(log).contains(QRegularExpression(
+        "<red>Error: The calibration gave an unusable result \\(.+\\); nothing was stored or written. Aborting.\n\n</>$")))
+        << tagged(log).toStdString();
+    EXPECT_FALSE(log.text().contains("Calibration completed"));
+    EXPECT_EQ(rec.stores, 0);
+    EXPECT_EQ(cv::norm(state.K, guess, cv::NORM_INF), 0.0);
+    QFile f(file);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), "good result");
+}
+
+TEST(IntrinsicCalibrationFailure, ResultChecksNameTheUnusableValue)
+{
+    const cv::Mat K = (cv::Mat_<double>(3, 3) << 560, 0, 320, 0, 560, 240, 0, 0, 1);
+    const cv::Mat d = cv::Mat::zeros(1, 5, CV_64F);
+    const cv::Size size(640, 480);
+    EXPECT_EQ(intrinsicResultProblem(K, d, 0.1, size), "");
+    auto with = [&K](int r, int c, double v) {
+        cv::Mat k = K.clone();
+        k.at<double>(r, c) = v;
+        return k;
+    };
+    const cv::Mat nanD = (cv::Mat_<double>(1, 5) << 0, NAN, 0, 0, 0);
+    const struct { cv::Mat K, d; double rms; QString problem; } cases[] = {
+        {with(0, 0, NAN), d, 0.1, "the camera matrix holds a value that is not a finite number"},
+        {K, nanD, 0.1, "a distortion coefficient is not a finite number"},
+        {K, d, NAN, "the RMS error is nan"},
+        {K, d, -1.0, "the RMS error is -1"},
+        {with(0, 0, -5), d, 0.1, "implausible focal lengths fx = -5, fy = 560"},
+        {with(1, 1, 0), d, 0.1, "implausible focal lengths fx = 560, fy = 0"},
+        {with(0, 0, 640001), d, 0.1, "implausible focal lengths fx = 640001, fy = 560"},
+        {with(0, 2, 6721), d, 0.1, "implausible principal point (6721, 240)"},
+        {with(1, 2, -4561), d, 0.1, "implausible principal point (320, -4561)"},
+        {cv::Mat::eye(2, 2, CV_64F), d, 0.1, "no 3 x 3 camera matrix"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(intrinsicResultProblem(c.K, c.d, c.rms, size), c.problem) << c.problem.toStdString();
+    EXPECT_EQ(intrinsicResultProblem(with(0, 0, 639999), d, 0.1, size), "");
+    EXPECT_EQ(intrinsicResultProblem(with(0, 2, 6719), d, 0.1, size), "");
 }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 
@@ -54,25 +55,68 @@ TEST(StructuredLightDecode, RobustClassification)
         { 20, 100, 50, 60, 120, 10, -1, 1 },  // between the levels: that channel alone is lost
         { 30, 30, 30, 30, 31, 30, 0, 1 },     // Ld = Lg: 30 <= 30 and 30 >= 30 gives 0; 31/30 gives 1
         { 13, 255, 231, 227, 229, 229, -1, -1 }, // nearly constant bright pixel (saturated Lg): lost, not a guess
+        { 20, 100, 120, 50, 10, 50, -1, -1 }, // only one half of each rule holds: lost
     };
-    std::vector<cv::Mat> images = copies(6, cv::Size(7, 1), 0);
-    cv::Mat light(1, 7, CV_8UC2);
-    for (int i = 0; i < 7; ++i) {
-        light.at<cv::Vec2b>(0, i) = cv::Vec2b(probes[i][0], probes[i][1]);
-        for (int k = 0; k < 4; ++k)
-            images[2 + k].at<uint8_t>(0, i) = probes[i][2 + k];
+    const int count = int(std::size(probes));
+    // Each probe once (the per-pixel path), then each repeated 17 times so that the vector path
+    // sees every probe in every lane position, with a tail for the per-pixel path.
+    for (const int repeat : { 1, 17 }) {
+        const int width = count * repeat;
+        std::vector<cv::Mat> images = copies(6, cv::Size(width, 1), 0);
+        cv::Mat light(1, width, CV_8UC2);
+        for (int x = 0; x < width; ++x) {
+            const int* probe = probes[x / repeat];
+            light.at<cv::Vec2b>(0, x) = cv::Vec2b(probe[0], probe[1]);
+            for (int k = 0; k < 4; ++k)
+                images[2 + k].at<uint8_t>(0, x) = probe[2 + k];
+        }
+        cv::Mat decoded;
+        ASSERT_TRUE(sl::decode_pattern(images, decoded, cv::Size(2, 2), sl::DECODE_ROBUST, light, 5));
+        cv::patchNaNs(decoded, -1);
+        for (int x = 0; x < width; ++x)
+            for (int ch = 0; ch < 2; ++ch)
+                EXPECT_EQ(decoded.at<cv::Vec2f>(0, x)[ch], probes[x / repeat][6 + ch])
+                    << "probe " << x / repeat << " pixel " << x << " channel " << ch;
     }
-    cv::Mat decoded;
-    ASSERT_TRUE(sl::decode_pattern(images, decoded, cv::Size(2, 2), sl::DECODE_ROBUST, light, 5));
-    cv::patchNaNs(decoded, -1);
-    for (int i = 0; i < 7 * 2; ++i)
-        EXPECT_EQ(decoded.ptr<float>()[i], probes[i / 2][6 + i % 2]) << "probe " << i / 2 << " channel " << i % 2;
     // A channel once NaN stays NaN even when its later bits are certain: 4 x 4 projector,
     // first column bit uncertain, second certain.
     std::vector<cv::Mat> four = copies(10, cv::Size(1, 1), 0);
     four[2] = 50, four[3] = 60, four[4] = 120;
+    cv::Mat decoded;
     ASSERT_TRUE(sl::decode_pattern(four, decoded, cv::Size(4, 4), 3, cv::Mat(1, 1, CV_8UC2, cv::Scalar(20, 100)), 5));
     EXPECT_TRUE(std::isnan(decoded.at<cv::Vec2f>(0, 0)[0]));
+}
+
+TEST(StructuredLightDecode, CodesBeyondTheProjectorClampInBothPaths)
+{
+    // A camera that sees the sequence of a 32 x 8 projector, decoded as a 20 x 8 projector (the same
+    // 5 + 3 bits): column codes below the offset 6 must give 0, those past 6 + 19 give 19. Three
+    // copies side by side and a 5-pixel tail run the vector path; single pixels the per-pixel one.
+    const std::vector<cv::Mat> seen = graySequence(cv::Size(32, 8));
+    const cv::Size projector(20, 8);
+    ASSERT_EQ(sl::grayCodeOffset(projector.width), 6);
+    std::vector<cv::Mat> wide(seen.size());
+    for (size_t i = 0; i < seen.size(); ++i)
+        cv::hconcat(std::vector<cv::Mat>{ seen[i], seen[i], seen[i], seen[i].colRange(0, 5) }, wide[i]);
+    const cv::Mat light = sl::estimate_direct_light({ wide[2], wide[3], wide[4], wide[5] }, 0.7f);
+    for (const unsigned flags : { sl::DECODE_GRAY, sl::DECODE_GRAY | sl::DECODE_ROBUST }) {
+        cv::Mat decoded;
+        ASSERT_TRUE(sl::decode_pattern(wide, decoded, projector, flags, light, 5));
+        int wrong = 0;
+        for (int y = 0; y < 8; ++y)
+            for (int x = 0; x < decoded.cols; ++x)
+                wrong += decoded.at<cv::Vec2f>(y, x) != cv::Vec2f(float(std::clamp(x % 32 - 6, 0, 19)), float(y));
+        EXPECT_EQ(wrong, 0) << "flags " << flags;
+        for (int x = 0; x < 32; ++x) {
+            std::vector<cv::Mat> column(seen.size());
+            for (size_t i = 0; i < seen.size(); ++i)
+                column[i] = seen[i].col(x).clone();
+            cv::Mat single;
+            ASSERT_TRUE(sl::decode_pattern(column, single, projector, flags, light.col(x).clone(), 5));
+            for (int y = 0; y < 8; ++y)
+                EXPECT_EQ(single.at<cv::Vec2f>(y, 0), decoded.at<cv::Vec2f>(y, x)) << "column " << x << " flags " << flags;
+        }
+    }
 }
 
 TEST(StructuredLightDecode, SequenceErrorsAreReportedOnStandardOutput)

@@ -62,3 +62,20 @@ TEST(Pose, RelativeIsInverseOfCompose)
     EXPECT_LT(maxAbsDiff(R, cv::Matx33d::eye()), 1e-12);
     EXPECT_LT(cv::norm(t), 1e-12);
 }
+
+TEST(Pose, RotationsAreToldFromOtherMatrices)
+{
+    const cv::Matx33d R = anglesToRotation({30, -20, 75});
+    EXPECT_TRUE(isRotation(R));
+    EXPECT_TRUE(isRotation(cv::Matx33d::eye()));
+    cv::Matx33d scaled = R * 1.001, reflected = R, sheared = R, nan = R;
+    reflected(0, 0) *= -1, reflected(1, 0) *= -1, reflected(2, 0) *= -1; // det -1
+    sheared(0, 1) += 2e-6;
+    nan(2, 2) = NAN;
+    EXPECT_FALSE(isRotation(scaled));
+    EXPECT_FALSE(isRotation(reflected));
+    EXPECT_FALSE(isRotation(sheared));
+    EXPECT_TRUE(isRotation(sheared, 1e-5));
+    EXPECT_FALSE(isRotation(nan));
+    EXPECT_FALSE(isRotation(cv::Matx33d::zeros()));
+}

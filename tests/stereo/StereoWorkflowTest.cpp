@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -11,6 +12,7 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include "app/ProjectFile.h"
+#include "sensors/Pose.h"
 #include "intrinsic/IntrinsicFiles.h"
 #include "synth/Renderer.h"
 
@@ -197,6 +199,23 @@ TEST(StereoWorkflow, RenderedPairsAreDetectedCalibratedLoggedReusedAndWritten)
     StereoResult none;
     EXPECT_FALSE(writeStereoResultFiles(none, dir.path(), "A", "B", &error));
     EXPECT_FALSE(QFileInfo::exists(dir.path() + "/Same.intrinsics.yml") || QFileInfo::exists(dir.path() + "/A.intrinsics.yml"));
+    // The four files are one set: when the last cannot be written, the earlier results stay as
+    // they were and no new file appears.
+    QTemporaryDir set;
+    for (const char* name : {"/Left.intrinsics.yml", "/Right.intrinsics.yml"}) {
+        QFile old(set.path() + name);
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly) && old.write("old") == 3);
+    }
+    ASSERT_TRUE(QDir(set.path()).mkdir("Left.project.json"));
+    EXPECT_FALSE(writeStereoResultFiles(r, set.path(), "Left", "Right", &error));
+    EXPECT_TRUE(error.startsWith("cannot replace " + set.path() + "/Left.project.json")) << error.toStdString();
+    for (const char* name : {"/Left.intrinsics.yml", "/Right.intrinsics.yml"}) {
+        QFile old(set.path() + name);
+        ASSERT_TRUE(old.open(QIODevice::ReadOnly));
+        EXPECT_EQ(old.readAll(), "old") << name;
+    }
+    EXPECT_EQ(QDir(set.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList({"Left.intrinsics.yml", "Left.project.json", "Right.intrinsics.yml"}));
 
     // A second run reuses the corners. Pair 3 keeps only five common corners (as if outliers had
     // been removed): it is left out and unchecked. The primary without radial distortion keeps
@@ -401,4 +420,46 @@ TEST(StereoWorkflow, CornersPairByIdOrByTargetPosition)
     EXPECT_EQ(p2, (std::vector<cv::Point2f>{{100, 5}, {102, 5}}));
     EXPECT_EQ(pairCornersByPosition(fileObject, fileImage, left, true, object, p1, p2), 2);
     EXPECT_EQ(p1, (std::vector<cv::Point2f>{{100, 5}, {102, 5}}));
+}
+
+// A guess that is not a rotation is not used; results that are not finite or plausible are named.
+TEST(StereoWorkflow, BadGuessesAndUnusableResults)
+{
+    const CornerFileSet set(4);
+    StereoState state = set.state();
+    state.R = 2.0 * cv::Mat::eye(3, 3, CV_64F);
+    state.T = (cv::Mat_<double>(3, 1) << -100, 0, 0);
+    RecordingLogSink log;
+    StereoResult r = calibrateStereo(state, request(), {}, log);
+    ASSERT_EQ(r.status, StereoStatus::Calibrated) << log.text().toStdString();
+    EXPECT_EQ(inColour(log, logcolor::Orange),
+              "Warning: The extrinsic guess is not a rotation and a finite translation; it is not used.\n\n");
+    EXPECT_TRUE(isRotation(cv::Matx33d(state.R)));
+
+    const std::array<cv::Mat, 2> K = {r.K[0], r.K[1]}, d = {r.distortion[0], r.distortion[1]};
+    const std::array<cv::Size, 2> sizes = {r.imageSize[0], r.imageSize[1]};
+    EXPECT_EQ(stereoResultProblem(K, d, r.rms, sizes, r.R, r.T, r.perViewErrors, r.E, r.F), "");
+    cv::Mat nanK = K[1].clone(), nanT = r.T.clone(), nanF = r.F.clone(), nanErrors = r.perViewErrors.clone();
+    nanK.at<double>(1, 1) = NAN;
+    nanT.at<double>(2) = INFINITY;
+    nanF.at<double>(0, 1) = NAN;
+    nanErrors.at<double>(1, 0) = NAN;
+    const cv::Mat scaled = r.R * 1.01;
+    EXPECT_EQ(stereoResultProblem({K[0], nanK}, d, r.rms, sizes, r.R, r.T, r.perViewErrors, r.E, r.F),
+              "secondary: the camera matrix holds a value that is not a finite number");
+    EXPECT_EQ(stereoResultProblem(K, d, NAN, sizes, r.R, r.T, r.perViewErrors, r.E, r.F), "primary: the RMS error is nan");
+    for (const auto& [R, T] : {std::pair{scaled, r.T}, std::pair{r.R, nanT}})
+        EXPECT_EQ(stereoResultProblem(K, d, r.rms, sizes, R, T, r.perViewErrors, r.E, r.F),
+                  "the relative pose is not a rotation and a finite translation");
+    EXPECT_EQ(stereoResultProblem(K, d, r.rms, sizes, r.R, r.T, nanErrors, r.E, r.F),
+              "an error or the epipolar geometry is not finite");
+    EXPECT_EQ(stereoResultProblem(K, d, r.rms, sizes, r.R, r.T, r.perViewErrors, r.E, nanF),
+              "an error or the epipolar geometry is not finite");
+    // A result that never came does not become files.
+    StereoResult none;
+    none.status = StereoStatus::InvalidResult;
+    QTemporaryDir dir;
+    QString error;
+    EXPECT_FALSE(writeStereoResultFiles(none, dir.path(), "Left", "Right", &error));
+    EXPECT_TRUE(QDir(dir.path()).isEmpty());
 }

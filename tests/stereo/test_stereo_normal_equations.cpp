@@ -9,15 +9,19 @@ using namespace stereo_synth;
 using Vec = std::vector<double>;
 
 // The residual vector computed independently of the class: every view projected in both
-// cameras (camera 2 through the composed pose) minus the detections.
+// cameras (camera 2 through the composed pose) minus the detections. A fixed aspect ratio makes
+// fx = ratio * fy; a shared matrix makes camera 1 project with camera 2's fx, fy, cx, cy.
 Vec residuals(const StereoCalibrate& c, const Views& v, const Vec& p)
 {
     cv::Mat K[2], D[2];
     for (int k = 0; k < 2; ++k) {
         const int j = c.m_idxIntrins[k];
-        K[k] = (cv::Mat_<double>(3, 3) << p[j], 0, p[j + 2], 0, p[j + 1], p[j + 3], 0, 0, 1);
+        const double fx = c.m_aspectRatio[k] != 0.0 ? c.m_aspectRatio[k] * p[j + 1] : p[j];
+        K[k] = (cv::Mat_<double>(3, 3) << fx, 0, p[j + 2], 0, p[j + 1], p[j + 3], 0, 0, 1);
         D[k] = cv::Mat(1, 14, CV_64F, const_cast<double*>(&p[j + 4])).clone();
     }
+    if (c.m_sameFocalLength)
+        K[0] = K[1].clone();
     Vec e;
     for (size_t i = 0; i < v.object.size(); ++i) {
         const cv::Vec3d r1(&p[6 + 6 * i]), t1(&p[9 + 6 * i]);
@@ -36,10 +40,26 @@ Vec residuals(const StereoCalibrate& c, const Views& v, const Vec& p)
     return e;
 }
 
+struct Mode
+{
+    const char* name;
+    bool sameFocalLength;
+    bool fixAspectRatio;
+};
+
+void PrintTo(const Mode& mode, std::ostream* os) { *os << mode.name; }
+
+class StereoNormalEquations : public testing::TestWithParam<Mode>
+{
+};
+
 } // namespace
 
-TEST(StereoNormalEquations, MatchFiniteDifferencesOfTheResiduals)
+// J^T J and J^T e against finite differences, with the plain model, one shared camera matrix, a
+// fixed aspect ratio, and both: each mode routes the intrinsic columns differently.
+TEST_P(StereoNormalEquations, MatchFiniteDifferencesOfTheResiduals)
 {
+    const Mode mode = GetParam();
     const Rig rig = defaultRig();
     const Views views = makeViews(rig, 3, 0.3, 11);
     StereoCalibrate calib;
@@ -67,7 +87,10 @@ TEST(StereoNormalEquations, MatchFiniteDifferencesOfTheResiduals)
                                   0.0012, -0.0008, 0.01, 0.002, -0.001, 0.003, 0.0011, -0.0007, 0.0005, 0.0009,
                                   0.004, -0.003};
         std::copy(block, block + 18, p.begin() + calib.m_idxIntrins[k]);
+        if (mode.fixAspectRatio)
+            calib.m_aspectRatio[k] = K(0, 0) / K(1, 1);
     }
+    calib.m_sameFocalLength = mode.sameFocalLength;
 
     cv::Mat JtJ, JtErr;
     calib.ComputeJtJ(p, JtJ, JtErr);
@@ -103,3 +126,8 @@ TEST(StereoNormalEquations, MatchFiniteDifferencesOfTheResiduals)
     calib.m_objectPoints = nullptr;
     calib.m_imagePoints1 = calib.m_imagePoints2 = nullptr;
 }
+
+INSTANTIATE_TEST_SUITE_P(Modes, StereoNormalEquations,
+                         testing::Values(Mode{"Plain", false, false}, Mode{"SharedMatrix", true, false},
+                                         Mode{"FixedAspect", false, true}, Mode{"SharedMatrixFixedAspect", true, true}),
+                         [](const testing::TestParamInfo<Mode>& info) { return std::string(info.param.name); });

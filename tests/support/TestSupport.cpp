@@ -1,5 +1,7 @@
 #include "TestSupport.h"
 
+#include <gtest/gtest.h>
+
 #include <QDir>
 #include <QFile>
 
@@ -26,6 +28,13 @@ void resetUserSettings()
 QString pathIn(const QTemporaryDir& dir, const QString& name)
 {
     return dir.path() + QLatin1Char('/') + name;
+}
+
+void writeFile(const QString& path, const QByteArray& data)
+{
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
+    ASSERT_EQ(f.write(data), data.size()) << path.toStdString();
 }
 
 } // namespace vantiro::test

@@ -1,4 +1,5 @@
 #pragma once
+#include <QByteArray>
 #include <QString>
 #include <QTemporaryDir>
 
@@ -12,5 +13,8 @@ void resetUserSettings();
 
 // Absolute path of a file inside a temporary directory.
 QString pathIn(const QTemporaryDir& dir, const QString& name);
+
+// Writes data to path (replacing it); the test fails at once when it cannot.
+void writeFile(const QString& path, const QByteArray& data);
 
 } // namespace vantiro::test

@@ -33,6 +33,22 @@ TEST(TargetSettings, DictionaryNamesSummaryLinesStatusAndGeometry)
     // The projector size and the exhaustive-search flag do not change the geometry.
     const MainWindowSettings a{Chessboard, 10, 9, 25, 25};
     EXPECT_TRUE(sameTargetGeometry(a, {Chessboard, 10, 9, 25, 25, 0, 0, false, true, 800}));
-    EXPECT_FALSE(sameTargetGeometry(a, {Chessboard, 10, 9, 1, 25}));
-    EXPECT_FALSE(sameTargetGeometry(a, {Chessboard, 10, 9, 25, 25, 0, 0, true}));
+    // Every field that moves corners or object points counts on its own: a change of any one of them
+    // must not let stale corners be reused.
+    const std::pair<const char*, void (*)(MainWindowSettings&)> changes[] = {
+        {"type", [](MainWindowSettings& s) { s.targetType = ChArUco; }},
+        {"squares x", [](MainWindowSettings& s) { s.numSquaresX = 11; }},
+        {"squares y", [](MainWindowSettings& s) { s.numSquaresY = 8; }},
+        {"width", [](MainWindowSettings& s) { s.squareWidth = 1; }},
+        {"height", [](MainWindowSettings& s) { s.squareHeight = 30; }},
+        {"marker", [](MainWindowSettings& s) { s.markerSize = 18; }},
+        {"dictionary", [](MainWindowSettings& s) { s.dictionary = 10; }},
+        {"legacy", [](MainWindowSettings& s) { s.legacyPattern = true; }},
+    };
+    for (const auto& [field, change] : changes) {
+        MainWindowSettings b = a;
+        change(b);
+        EXPECT_FALSE(sameTargetGeometry(a, b)) << field;
+        EXPECT_FALSE(sameTargetGeometry(b, a)) << field;
+    }
 }

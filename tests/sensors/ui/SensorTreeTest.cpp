@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QEventLoop>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QWheelEvent>
 
@@ -44,6 +47,15 @@ protected:
     }
     SensorTree tree;
 };
+
+// Lets the event loop run as the program's does: deferred deletions come before the view's
+// delayed layout (QTest::qWait runs them the other way round).
+void runEventLoop(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
 
 QString caption(QTreeWidget* t, QTreeWidgetItem* item)
 {
@@ -111,6 +123,47 @@ TEST_F(SensorTreeTest, IdsAreNotReusedUntilClear)
     EXPECT_EQ(log.events, QStringList({"remove0", "remove2", "remove3", "scene", "names"}));
     EXPECT_EQ(tree.treeWidget()->topLevelItemCount(), 0);
     EXPECT_EQ(tree.addObject()->name, "Cam0");
+}
+
+TEST_F(SensorTreeTest, TrashClickInTheShownTreeLeavesNoWidgetBehind)
+{
+    for (int i = 0; i < 3; ++i)
+        tree.addObject();
+    tree.resize(300, 900);
+    tree.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&tree));
+    tree.treeWidget()->expandAll();
+    runEventLoop(20);
+
+    const auto middle = tree.sensorList().objects[1];
+    QPointer<QPushButton> trash = middle->removeButton;
+    QPointer<QWidget> spin = middle->spin(SensorObject::Fx);
+    QPointer<QWidget> caption = tree.treeWidget()->itemWidget(middle->valueItems[SensorObject::Fx], 0);
+    QPointer<QWidget> open = middle->openIntrinsicsButton;
+    ASSERT_TRUE(trash->isVisible());
+    SignalLog log(tree);
+    QTest::mouseClick(trash, Qt::LeftButton);
+    EXPECT_EQ(log.events, QStringList({"remove1", "names"}));
+    EXPECT_EQ(tree.treeWidget()->topLevelItemCount(), 2);
+    EXPECT_EQ(middle->topItem, nullptr);
+    // Layout and paint passes, then the deferred deletions: the row's widgets are gone for good.
+    runEventLoop(50);
+    tree.treeWidget()->viewport()->repaint();
+    EXPECT_TRUE(trash.isNull());
+    EXPECT_TRUE(spin.isNull());
+    EXPECT_TRUE(caption.isNull());
+    EXPECT_TRUE(open.isNull());
+
+    // The other rows keep theirs and still work.
+    const auto last = tree.sensorList().objects[1];
+    EXPECT_EQ(last->name, "Cam2");
+    last->spin(SensorObject::Tx)->setValue(12.5);
+    EXPECT_EQ(last->t(0), 12.5);
+    QPointer<QWidget> lastTrash = last->removeButton;
+    tree.clear();
+    runEventLoop(50);
+    EXPECT_TRUE(lastTrash.isNull());
+    EXPECT_TRUE(tree.treeWidget()->viewport()->findChildren<QWidget*>().isEmpty());
 }
 
 TEST_F(SensorTreeTest, RenameThroughTheRowAndEmptyName)
@@ -279,6 +332,19 @@ TEST_F(SensorTreeTest, OpenIntrinsicsFileGoodAndBad)
     ASSERT_EQ(boxes.size(), 1);
     EXPECT_EQ(boxes[0], "Error|Can't open the " + answer);
     EXPECT_EQ(o->spin(SensorObject::Fy)->value(), 805) << "nothing changed";
+
+    // The parser throws a standard exception on these 16 bytes, not its own type.
+    answer = vantiro::test::pathIn(dir, "length-error.yml");
+    {
+        QFile e(answer);
+        ASSERT_TRUE(e.open(QIODevice::WriteOnly));
+        e.write(QByteArray("%YAML:1.\n t:3\n :", 16));
+    }
+    tree.openIntrinsics(0);
+    ASSERT_EQ(boxes.size(), 2);
+    EXPECT_TRUE(boxes[1].startsWith("Error|Can't open the " + answer)) << boxes[1].toStdString();
+    EXPECT_EQ(o->spin(SensorObject::Fy)->value(), 805) << "nothing changed";
+    boxes.removeLast();
 
     answer = vantiro::test::pathIn(dir, "bad.yml");
     {
