@@ -92,7 +92,6 @@ private:
 };
 
 constexpr double kMaxLength = 999999.0;
-constexpr qint64 kMaxTargetSettingsFileBytes = 1024 * 1024;
 
 } // namespace
 

@@ -8,6 +8,9 @@
 
 inline const QString kTargetSettingsFileName = QStringLiteral("MainWindowSettings.ini");
 
+// The panel's keys take a few kilobytes; a larger file is refused before it is parsed.
+inline constexpr qint64 kMaxTargetSettingsFileBytes = 1024 * 1024;
+
 // workingDirectory + "/MainWindowSettings.ini".
 QString targetSettingsFilePath(const QString& workingDirectory);
 

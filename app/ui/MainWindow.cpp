@@ -54,6 +54,7 @@
 #include "stereo/ui/ExtrinsicStereoCalibrationWidget.h"
 #include "targets/BoardImages.h"
 #include "targets/TargetPrint.h"
+#include "targets/TargetSettingsFile.h"
 #include "targets/ui/TargetPagePainter.h"
 #include "targets/ui/TargetPreview.h"
 #include "widgets/VtkOpenGLWidget.h"
@@ -597,8 +598,18 @@ void MainWindow::saveCurrentSettings()
 
 void MainWindow::loadSettingsFile(const QString& path)
 {
-    if (!QFileInfo(path).isFile())
+    const QFileInfo info(path);
+    if (!info.isFile())
         return;
+    if (info.size() > kMaxTargetSettingsFileBytes) {
+        appendLog(ui.text_log,
+                  QStringLiteral("Error: The target settings in %1 could not be read: larger than %2 KB, not a "
+                                 "settings file\n\n")
+                      .arg(path)
+                      .arg(kMaxTargetSettingsFileBytes / 1024),
+                  Qt::red);
+        return;
+    }
     try {
         applySettingsFile(path);
     } catch (...) {

@@ -195,6 +195,28 @@ TEST_F(MainWindowTest, OlderOrDamagedSettingsFileKeepsWidgetsAndGainsMissingKeys
     EXPECT_EQ(ini.value("MainWindowSettings/spinBox_ChessboardNumSquaresX").toInt(), 12);
 }
 
+TEST_F(MainWindowTest, OversizedSettingsFileIsRefusedUnreadAndUntouched)
+{
+    QTemporaryDir dir;
+    const QString file = dir.path() + "/MainWindowSettings.ini";
+    QByteArray text = "[MainWindowSettings]\nspinBox_ChessboardNumSquaresX=12\n";
+    text += "padding=" + QByteArray(1024 * 1024, 'x') + "\n";
+    {
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(text);
+    }
+    MainWindow& w = make();
+    w.setWorkingDirectory(dir.path());
+    EXPECT_EQ(w.ui.spinBox_ChessboardNumSquaresX->value(), 10) << "nothing of the file is applied";
+    EXPECT_TRUE(logText().contains("Error: The target settings in " + file +
+                                   " could not be read: larger than 1024 KB, not a settings file"))
+        << logText().toStdString();
+    QFile f(file);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), text) << "no key is written back into a refused file";
+}
+
 TEST_F(MainWindowTest, UnwritableSettingsFileIsReported)
 {
     QTemporaryDir dir;
