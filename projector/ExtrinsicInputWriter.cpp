@@ -8,8 +8,7 @@
 
 #include <opencv2/imgcodecs.hpp>
 
-#include <cstdio>
-
+#include "app/FileSet.h"
 #include "projector/GrayCodeSets.h"
 
 using vantiro::LogSink;
@@ -54,71 +53,6 @@ bool usableFolderName(const QString& name)
     return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..") &&
            !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\'));
 }
-
-// Files written beside their final names, moved into place together.
-class StagedFiles
-{
-public:
-    ~StagedFiles()
-    {
-        for (const auto& file : m_files)
-            QFile::remove(file.staged);
-    }
-
-    // False with a reason when the bytes could not be written in full.
-    bool add(const QString& path, const QByteArray& bytes, QString& error)
-    {
-        const QFileInfo info(path);
-        const QString staged = info.path() + QStringLiteral("/.") + info.completeBaseName() +
-                               QStringLiteral(".writing.") + info.suffix();
-        QFile file(staged);
-        m_files.push_back({staged, path});
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size() ||
-            !file.flush()) {
-            error = QStringLiteral("%1 (%2)").arg(path, file.errorString());
-            return false;
-        }
-        return true;
-    }
-
-    // Renames every staged file over its final name; false with the first name that failed.
-    bool commit(QString& error)
-    {
-        // What rename cannot replace is found before anything is replaced.
-        for (const auto& file : m_files) {
-            if (QFileInfo(file.final).isDir()) {
-                error = file.final;
-                return false;
-            }
-        }
-        bool ok = true;
-        for (const auto& file : m_files) {
-            // rename(2) replaces an existing file in one step.
-            if (std::rename(QFile::encodeName(file.staged).constData(), QFile::encodeName(file.final).constData()) != 0 &&
-                ok) {
-                error = file.final;
-                ok = false;
-            }
-        }
-        return ok;
-    }
-
-    QStringList finalNames() const
-    {
-        QStringList names;
-        for (const auto& file : m_files)
-            names << file.final;
-        return names;
-    }
-
-private:
-    struct File
-    {
-        QString staged;
-        QString final;
-    };
-    std::vector<File> m_files;
-};
 
 QByteArray png(const cv::Mat& image)
 {
@@ -198,10 +132,9 @@ ExtrinsicInputResult write(GrayCodeSets& images, const std::vector<CornerSet>& c
     log.append(QStringLiteral("Writing data for extrinsic camera-projector calibration to:\n") + root +
                QStringLiteral("\n"));
 
-    StagedFiles staged;
-    QString error;
+    std::vector<vantiro::PendingFile> files;
     auto fail = [&](const QString& why) {
-        log.append(QStringLiteral("\n\nError: Could not write %1; nothing was written.\n\n").arg(why), logcolor::Red);
+        log.append(QStringLiteral("\n\nError: %1; nothing was written.\n\n").arg(why), logcolor::Red);
         result.status = ExtrinsicInputStatus::Failed;
         result.error = why;
         return result;
@@ -213,26 +146,21 @@ ExtrinsicInputResult write(GrayCodeSets& images, const std::vector<CornerSet>& c
         const QString projectorImage = projectorFolder + QStringLiteral("proj_view_") + number + QStringLiteral(".png");
         const QByteArray cameraPng = png(images.loadSetImage(s, 0, true));
         if (cameraPng.isEmpty())
-            return fail(cameraImage + QStringLiteral(" (the white frame cannot be read)"));
-        if (!staged.add(cameraImage, cameraPng, error) ||
-            !staged.add(cameraFolder + QStringLiteral("cam_view_") + number + QStringLiteral(".yml"),
-                        QByteArray::fromStdString(cornerFileText(set.cameraCorners, set.targetPoints)), error))
-            return fail(error);
+            return fail(QStringLiteral("cannot write %1: the white frame cannot be read").arg(cameraImage));
+        files.push_back({cameraImage, cameraPng});
+        files.push_back({cameraFolder + QStringLiteral("cam_view_") + number + QStringLiteral(".yml"),
+                         QByteArray::fromStdString(cornerFileText(set.cameraCorners, set.targetPoints))});
         const QByteArray projectorPng = png(images.projectorView(s, true));
         if (projectorPng.isEmpty())
-            return fail(projectorImage + QStringLiteral(" (no Projector View)"));
-        if (!staged.add(projectorImage, projectorPng, error) ||
-            !staged.add(projectorFolder + QStringLiteral("proj_view_") + number + QStringLiteral(".yml"),
-                        QByteArray::fromStdString(cornerFileText(set.projectorCorners, set.targetPoints)), error))
-            return fail(error);
+            return fail(QStringLiteral("cannot write %1: no Projector View").arg(projectorImage));
+        files.push_back({projectorImage, projectorPng});
+        files.push_back({projectorFolder + QStringLiteral("proj_view_") + number + QStringLiteral(".yml"),
+                         QByteArray::fromStdString(cornerFileText(set.projectorCorners, set.targetPoints))});
         log.append(QStringLiteral(". "));
     }
-    if (!staged.commit(error)) {
-        log.append(QStringLiteral("\n\nError: Could not replace %1.\n\n").arg(error), logcolor::Red);
-        result.status = ExtrinsicInputStatus::Failed;
-        result.error = error;
-        return result;
-    }
+    QString error;
+    if (!vantiro::writeFileSet(files, &error))
+        return fail(error);
 
     QSet<int> written;
     for (int s : sets)
@@ -243,7 +171,8 @@ ExtrinsicInputResult write(GrayCodeSets& images, const std::vector<CornerSet>& c
                               "calibration.\n\n"));
     result.status = ExtrinsicInputStatus::Written;
     result.sets = QList<int>(sets.begin(), sets.end());
-    result.files = staged.finalNames();
+    for (const vantiro::PendingFile& f : files)
+        result.files << f.path;
     return result;
 }
 
@@ -261,7 +190,6 @@ ExtrinsicInputResult writeExtrinsicInput(GrayCodeSets& images, const std::vector
     } catch (const std::exception& e) {
         why = QStringLiteral("Exception caught: %1").arg(QString::fromLocal8Bit(e.what()));
     }
-    // Staged files were removed on the way out.
     log.append(why + QStringLiteral("\nNothing was written.\n\n"), logcolor::Red);
     ExtrinsicInputResult result;
     result.status = ExtrinsicInputStatus::Failed;

@@ -59,9 +59,8 @@ struct ExtrinsicInputResult
 };
 
 // Writes every checked set with projector corners: the set's white frame in colour, its Projector
-// View rebuilt, and both corner files. All files are written next to their final names first and
-// renamed into place only when every one of them is complete, so a failure leaves the folders as
-// they were. Views of sets not written this time (left from an earlier write) are removed, so that
+// View rebuilt, and both corner files, all of them or none (a failure leaves the folders as they
+// were). Views of sets not written this time (left from an earlier write) are removed, so that
 // both folders list the same sets.
 ExtrinsicInputResult writeExtrinsicInput(GrayCodeSets& images, const std::vector<CornerSet>& corners,
                                          const ExtrinsicInputRequest& request, const ConfirmFunction& confirm,

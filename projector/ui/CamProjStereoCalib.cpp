@@ -24,6 +24,7 @@
 
 #include "app/ui/Dialogs.h"
 #include "app/ui/Log.h"
+#include "app/ui/SlotGuard.h"
 #include "projector/CapturedSets.h"
 #include "projector/ExtrinsicInputWriter.h"
 #include "widgets/ImageLabelWidget.h"
@@ -191,16 +192,27 @@ void CamProjStereoCalib::buildForm()
 
 void CamProjStereoCalib::connectForm()
 {
+    // Every reaction reads user files (images, decoding) or writes them: nothing may escape into Qt.
+    auto guarded = [this](void (CamProjStereoCalib::*slot)()) {
+        return [this, slot] { guardWithLog(text_log, [this, slot] { (this->*slot)(); }); };
+    };
     connect(imageTree->selectionModel(), &QItemSelectionModel::currentChanged, this,
-            [this](const QModelIndex& current, const QModelIndex&) { onCurrentChanged(current); });
-    connect(m_model, &QAbstractItemModel::dataChanged, this, &CamProjStereoCalib::onModelDataChanged);
+            [this](const QModelIndex& current, const QModelIndex&) {
+                guardWithLog(text_log, [this, current] { onCurrentChanged(current); });
+            });
+    connect(m_model, &QAbstractItemModel::dataChanged, this,
+            [this](const QModelIndex& topLeft, const QModelIndex& bottomRight, const QList<int>& roles) {
+                guardWithLog(text_log, [&] { onModelDataChanged(topLeft, bottomRight, roles); });
+            });
     connect(pushButton_WriteExtrinsicCalibrationInput, &QPushButton::clicked, this,
-            &CamProjStereoCalib::writeExtrinsicInput);
+            guarded(&CamProjStereoCalib::writeExtrinsicInput));
+    // The run guards itself (module frame).
     connect(button_calibrate, &QPushButton::clicked, this, &CamProjStereoCalib::onDetectDecodeClicked);
-    connect(doubleSpinBox_RatioThresh, &QDoubleSpinBox::valueChanged, this, &CamProjStereoCalib::onThresholdChanged);
+    connect(doubleSpinBox_RatioThresh, &QDoubleSpinBox::valueChanged, this,
+            guarded(&CamProjStereoCalib::onThresholdChanged));
     connect(spin_homography_win, &QSpinBox::valueChanged, this, &CamProjStereoCalib::onRadiusChanged);
-    connect(pushButton_LoadCapturedGrayCodeSets, &QPushButton::clicked, this, &CamProjStereoCalib::loadSets);
-    connect(tabWidget, &QTabWidget::currentChanged, this, [this](int) { refreshViews(); });
+    connect(pushButton_LoadCapturedGrayCodeSets, &QPushButton::clicked, this, guarded(&CamProjStereoCalib::loadSets));
+    connect(tabWidget, &QTabWidget::currentChanged, this, guarded(&CamProjStereoCalib::refreshViews));
     TNQ::installCheckAllMenu(imageTree);
 }
 
@@ -315,7 +327,7 @@ void CamProjStereoCalib::onModelDataChanged(const QModelIndex& topLeft, const QM
     m_refreshPending = true;
     QTimer::singleShot(0, this, [this] {
         m_refreshPending = false;
-        refreshViews();
+        guardWithLog(text_log, [this] { refreshViews(); });
     });
 }
 

@@ -177,18 +177,16 @@ TEST_F(ExtrinsicInput, AFailedFileLeavesTheEarlierWriteWhole)
     images.setSets({{dir.path() + "/set3/0.png", dir.path() + "/set3/1.png"}, images.sets()[1], images.sets()[2]});
     images.decodedPatterns().assign(3, decoded);
     corners.resize(3);
-    QDir().mkpath(file("Proj", ".proj_view_2.writing.png"));
+    // A folder where set 2's projector view belongs: set 0's files, replaced before it, get their old content back.
+    QFile::remove(file("Proj", "proj_view_2.png"));
+    QDir().mkpath(file("Proj", "proj_view_2.png"));
     const ExtrinsicInputResult result = write();
     EXPECT_EQ(result.status, ExtrinsicInputStatus::Failed);
     EXPECT_TRUE(result.error.contains("proj_view_2.png"));
     EXPECT_TRUE(log.segments.back().text.contains("nothing was written"));
     EXPECT_EQ(log.segments.back().color, vantiro::logcolor::Red);
     EXPECT_EQ(cv::norm(cv::imread(file("Cam0", "cam_view_0.png").toStdString()), before, cv::NORM_INF), 0.0);
+    // No temporaries left behind, and the earlier set 2 files still there.
     EXPECT_EQ(QDir(file("Cam0", "")).entryList(QDir::Files | QDir::Hidden).size(), 4);
-    // A folder where a view belongs stops the write before anything is replaced.
-    QDir().rmdir(file("Proj", ".proj_view_2.writing.png"));
-    QFile::remove(file("Proj", "proj_view_2.png"));
-    QDir().mkpath(file("Proj", "proj_view_2.png"));
-    EXPECT_EQ(write().status, ExtrinsicInputStatus::Failed);
-    EXPECT_EQ(cv::norm(cv::imread(file("Cam0", "cam_view_0.png").toStdString()), before, cv::NORM_INF), 0.0);
+    EXPECT_EQ(QDir(file("Proj", "")).entryList(QDir::Files | QDir::Hidden).size(), 3);
 }
