@@ -166,6 +166,13 @@ TEST(ProjectCorner, ProjectorBoundsAndMask)
     EXPECT_EQ(verdict(left, {99.5f, 60.0f}, 10, {}, {160, 100}), CornerVerdict::OutsideProjector);
     EXPECT_EQ(verdict(left, {100.5f, 60.0f}, 10, {}, {160, 100}), CornerVerdict::Accepted);
     EXPECT_EQ(verdict(left, {100.5f, 29.5f}, 10, {}, {160, 100}), CornerVerdict::OutsideProjector);
+    // On the projector's edges: column and row 0 are in, column 160 and row 100 are out.
+    cv::Point2f onEdge;
+    EXPECT_EQ(verdict(left, {100.0f, 30.0f}, 10, {}, {160, 100}, &onEdge), CornerVerdict::Accepted);
+    EXPECT_EQ(onEdge.x, 0.0f); // the fit is exact to the last bit in x, not quite in y
+    EXPECT_NEAR(onEdge.y, 0.0f, 1e-4);
+    EXPECT_EQ(verdict(right, {60.0f, 40.0f}, 10, {}, {160, 100}), CornerVerdict::OutsideProjector);
+    EXPECT_EQ(verdict(right, {50.0f, 100.0f}, 10, {}, {160, 100}), CornerVerdict::OutsideProjector);
 
     // The mask is read at the pixel the corner lies in, whatever the homography says.
     cv::Mat mask(right.size(), CV_8UC1, cv::Scalar(255));
@@ -367,7 +374,10 @@ TEST_F(CornerJob, SizeMismatchStopsTheJob)
         cv::imwrite(small.back().toStdString(), image);
     }
     images.setSets({s_sets[0].files, small, s_sets[2].files});
+    // Lists left from a load of more sets are replaced by one per set.
+    corners.assign(7, CornerSet());
     EXPECT_EQ(run(), CornerJobStatus::SizeMismatch);
+    EXPECT_EQ(corners.size(), 3u);
     const auto* error = log.find("Error:");
     ASSERT_TRUE(error);
     EXPECT_EQ(error->text, "Error: Image 1 has different size 160x120 as the previous ones 320x240, aborting.\n\n");
