@@ -208,8 +208,10 @@ TargetCornerList extractTargetCornerTripletsFromMeta(const std::vector<cv::Point
     const int fullRows = fullGrid.second;
     const int colOffset = fullCols / 2 - 1 - c0;
     const int rowOffset = fullRows / 2 - 1 - r0;
-    std::cout << "   meta.rows:   " << subRows << "   meta.cols:   " << subCols
-              << "   corners.size():   " << corners.size() << std::endl;
+    // One write per line: detections run on several threads at once and must not interleave.
+    std::cout << ("   meta.rows:   " + std::to_string(subRows) + "   meta.cols:   " + std::to_string(subCols) +
+                  "   corners.size():   " + std::to_string(corners.size()) + "\n")
+              << std::flush;
 
     TargetCornerList out;
     out.reserve(corners.size());

@@ -1,12 +1,10 @@
 // detect: the target detector over a list of images, with optional corner files beside them.
 
-#include <opencv2/imgcodecs.hpp>
-
-#include "app/ImageFile.h"
 #include "cli/CliSupport.h"
 #include "cli/Commands.h"
 #include "cli/Console.h"
 #include "intrinsic/IntrinsicFiles.h"
+#include "targets/DetectionPool.h"
 #include "targets/TargetDetection.h"
 
 namespace cli {
@@ -56,39 +54,45 @@ int runDetect(const QStringList& arguments, Console& console)
     checkImagesReadable(images);
     const bool writeCorners = parser.isSet(QStringLiteral("write-corners"));
 
+    // Images are read and detected on all cores; lines come out in list order.
     int found = 0;
-    int done = 0;
+    int delivered = 0;
     // Corner files of one run are written together at its end: all of them or none.
     std::vector<std::pair<QString, QByteArray>> cornerFiles;
-    for (const QString& path : images) {
-        if (interrupted())
-            throw RunError(QStringLiteral("interrupted after %1 of %2 images").arg(done).arg(images.size()));
-        console.progress(QStringLiteral("Detecting"), done, int(images.size()));
-        QString why;
-        const cv::Mat image = vantiro::readImageChecked(path, cv::IMREAD_GRAYSCALE, &why);
-        ++done;
-        if (image.empty()) {
-            console.print(QStringLiteral("%1: cannot read the image (%2)\n").arg(path, why));
-            continue;
+    vantiro::OrderedJobs<vantiro::ImageDetection> jobs;
+    jobs.prepare = [&](int i) -> vantiro::Work<vantiro::ImageDetection> {
+        return [path = images[i], target](const vantiro::StopToken& stop) {
+            return vantiro::loadAndDetect(path, target, stop);
+        };
+    };
+    jobs.deliver = [&](int i, vantiro::ImageDetection* detection) {
+        const QString& path = images[i];
+        ++delivered;
+        if (!detection->readable) {
+            console.print(QStringLiteral("%1: cannot read the image (%2)\n").arg(path, detection->error));
+            return;
         }
-        TargetCornerList corners;
-        try {
-            if (!detectTarget(image, target, corners) || corners.empty()) {
-                console.print(QStringLiteral("%1: target not found\n").arg(path));
-                continue;
-            }
-        } catch (const cv::Exception& e) {
-            // Settings the library refuses fail on every image alike.
-            throw RunError(QStringLiteral("%1: %2").arg(path, QString::fromStdString(e.err).trimmed()));
+        if (!detection->found) {
+            console.print(QStringLiteral("%1: target not found\n").arg(path));
+            return;
         }
         ++found;
-        QString line = QStringLiteral("%1: %2 corners").arg(path).arg(corners.size());
+        QString line = QStringLiteral("%1: %2 corners").arg(path).arg(detection->corners.size());
         if (writeCorners) {
             const QString file = vantiro::intrinsic::cornerFilePath(path);
-            cornerFiles.push_back({file, cornerFileText(file, corners)});
+            cornerFiles.push_back({file, cornerFileText(file, detection->corners)});
             line += QStringLiteral(" -> %1").arg(file);
         }
         console.print(line + QLatin1Char('\n'));
+    };
+    jobs.abort = [] { return interrupted(); };
+    jobs.progress = [&console](int done, int total) { console.progress(QStringLiteral("Detecting"), done, total); };
+    try {
+        if (vantiro::runInListOrder(int(images.size()), jobs) == vantiro::PoolStatus::Aborted)
+            throw RunError(QStringLiteral("interrupted after %1 of %2 images").arg(delivered).arg(images.size()));
+    } catch (const cv::Exception& e) {
+        // Settings the library refuses fail on every image alike.
+        throw RunError(QStringLiteral("%1: %2").arg(images[delivered], QString::fromStdString(e.err).trimmed()));
     }
     writeFilesAtomically(cornerFiles);
     console.print(QStringLiteral("Target found in %1 of %2 images\n").arg(found).arg(images.size()));

@@ -3,7 +3,10 @@
 #include "cli/CliSupport.h"
 #include "cli/Commands.h"
 #include "cli/Console.h"
+#include "cli/QualityReport.h"
 #include "intrinsic/IntrinsicCalibration.h"
+
+#include <QFileInfo>
 
 namespace cli {
 
@@ -57,6 +60,9 @@ int runIntrinsic(const QStringList& arguments, Console& console)
     parser.addOption(QStringLiteral("outlier-threshold"), QStringLiteral("PX"),
                      QStringLiteral("Remove corners whose reprojection error exceeds PX (0.1..99) and calibrate\n"
                                     "once more without them."));
+    parser.addOption(QStringLiteral("report"), QStringLiteral("DIR"),
+                     QStringLiteral("Write the calibration's quality into DIR: uncertainty, coverage and residual\n"
+                                    "pictures (PNG) and quality.yml."));
     parser.setPositional(QStringLiteral("IMAGE"), QStringLiteral("Image files or quoted globs ('views/*.png')."), 1, -1);
     if (!parser.parse(arguments)) {
         console.print(parser.helpText());
@@ -67,6 +73,10 @@ int runIntrinsic(const QStringList& arguments, Console& console)
     const MainWindowSettings target = targetFromOptions(parser, workdir);
     const QStringList images = expandImageArguments(parser.positional());
     checkImagesReadable(images);
+    const QString report = parser.value(QStringLiteral("report"));
+    const bool reportIsFile = QFileInfo::exists(report) && !QFileInfo(report).isDir();
+    if (parser.isSet(QStringLiteral("report")) && (report.isEmpty() || reportIsFile))
+        throw UsageError(QStringLiteral("--report needs a folder: %1").arg(report));
     const QString name = parser.value(QStringLiteral("name"), QStringLiteral("Cam0"));
     checkObjectName(name, QStringLiteral("name"));
 
@@ -96,12 +106,9 @@ int runIntrinsic(const QStringList& arguments, Console& console)
     o.removeOutliers = parser.isSet(QStringLiteral("outlier-threshold"));
     o.outlierThreshold = parser.doubleValue(QStringLiteral("outlier-threshold"), 5.0, 0.1, 99.0);
 
-    int started = 0;
     CalibrationHooks hooks;
-    hooks.abort = [&] {
-        console.progress(QStringLiteral("Detecting"), started++, int(images.size()));
-        return interrupted();
-    };
+    hooks.abort = [] { return interrupted(); };
+    hooks.progress = [&console](int done, int total) { console.progress(QStringLiteral("Detecting"), done, total); };
     hooks.sensor = [&name] { return std::optional<SensorRef>(SensorRef{0, name}); };
 
     CalibrationResult result = calibrateIntrinsics(state, request, hooks, console.log());
@@ -109,7 +116,6 @@ int runIntrinsic(const QStringList& arguments, Console& console)
         // What the user of the module does next: calibrate again on the remaining corners.
         console.print(QStringLiteral("Calibrating again without the outliers:\n\n"));
         request.options.removeOutliers = false;
-        started = 0;
         result = calibrateIntrinsics(state, request, hooks, console.log());
     }
     console.finish();
@@ -117,6 +123,10 @@ int runIntrinsic(const QStringList& arguments, Console& console)
         throw RunError(failureReason(result.status));
     if (result.intrinsicsFile.isEmpty())
         throw RunError(QStringLiteral("the intrinsics file was not written: %1").arg(result.writeError));
+    if (!report.isEmpty() && result.quality) {
+        writeQualityReport(report, *result.quality, images);
+        console.print(QStringLiteral("Quality report written to:\n%1\n").arg(QFileInfo(report).absoluteFilePath()));
+    }
     return ExitOk;
 }
 

@@ -107,7 +107,7 @@ StereoResult calibrateAndWrite(StereoState& state, StereoRequest& request, const
 {
     StereoHooks hooks;
     hooks.abort = [] { return interrupted(); };
-    hooks.progress = [&console](int pair, int pairs) { console.progress(QStringLiteral("Detecting pair"), pair, pairs); };
+    hooks.progress = [&console](int done, int pairs) { console.progress(QStringLiteral("Detecting pairs"), done, pairs); };
     // The log already shows the message.
     hooks.libraryError = [](const QString&) {};
 

@@ -2,6 +2,8 @@
 
 #include <QFile>
 
+#include <map>
+
 #include <opencv2/calib3d.hpp>
 #include <opencv2/imgcodecs.hpp>
 
@@ -9,6 +11,7 @@
 #include "intrinsic/ErrorAnalysis.h"
 #include "intrinsic/InputChecks.h"
 #include "intrinsic/IntrinsicFiles.h"
+#include "targets/DetectionPool.h"
 #include "targets/TargetDetection.h"
 
 namespace vantiro::intrinsic {
@@ -70,6 +73,15 @@ void IntrinsicState::loadImages(const QStringList& paths)
 }
 
 namespace {
+
+// The size of an image whose corners came from elsewhere; readable false when it cannot be read.
+ImageDetection readImageSize(const QString& path)
+{
+    ImageDetection result;
+    result.size = readImageChecked(path, cv::IMREAD_GRAYSCALE, &result.error).size();
+    result.readable = !result.size.empty();
+    return result;
+}
 
 QString fixed4(double v)
 {
@@ -180,46 +192,76 @@ void run(IntrinsicState& state, const CalibrationRequest& request, const Calibra
     log.append(targetSettingsSummary(request.target) + QStringLiteral("\n"));
     log.append(QStringLiteral("Detecting targets: "), QString(), true);
 
+    // What happens to each image, decided in list order before its work is dispatched.
+    enum class Plan : unsigned char
+    {
+        Unchecked,
+        Reused,
+        Detect,
+    };
+    std::vector<Plan> plans(state.images.size());
     std::vector<std::pair<int, QString>> unreadable;
-    for (size_t i = 0; i < state.images.size(); ++i) {
-        if (hooks.abort && hooks.abort()) {
-            log.append(QStringLiteral("Calibration aborted \n\n"), logcolor::Red);
-            result.status = CalibrationStatus::Aborted;
-            return;
-        }
-        ImageState& image = state.images[i];
-        const QString index = QStringLiteral("%1 ").arg(i);
+    std::map<int, QString> sizeErrors; // corners reused, image unreadable
+    OrderedJobs<ImageDetection> jobs;
+    jobs.prepare = [&](int i) -> Work<ImageDetection> {
+        const ImageState& image = state.images[size_t(i)];
         if (!image.checked) {
-            log.append(index, logcolor::Grey);
-            continue;
+            plans[size_t(i)] = Plan::Unchecked;
+            return {};
         }
         if (image.hasCorners()) {
+            plans[size_t(i)] = Plan::Reused;
+            if (!image.size.empty())
+                return {};
+            // Corners from a file: only the size is missing, read it off the calling thread.
+            return [path = image.path](const StopToken&) { return readImageSize(path); };
+        }
+        plans[size_t(i)] = Plan::Detect;
+        return [path = image.path, target = request.target](const StopToken& stop) {
+            return loadAndDetect(path, target, stop);
+        };
+    };
+    jobs.deliver = [&](int i, ImageDetection* outcome) {
+        ImageState& image = state.images[size_t(i)];
+        const QString index = QStringLiteral("%1 ").arg(i);
+        switch (plans[size_t(i)]) {
+        case Plan::Unchecked:
+            log.append(index, logcolor::Grey);
+            return;
+        case Plan::Reused:
+            if (outcome && outcome->readable)
+                image.size = outcome->size;
+            else if (outcome)
+                sizeErrors[i] = outcome->error;
             log.append(index, logcolor::Reused);
-            continue;
+            return;
+        case Plan::Detect:
+            break;
         }
-        QString why;
-        const cv::Mat grey = readImageChecked(image.path, cv::IMREAD_GRAYSCALE, &why);
-        TargetCornerList corners;
-        bool found = false;
-        if (grey.empty()) {
-            unreadable.push_back({int(i), why});
-        } else {
-            image.size = grey.size();
-            // An empty list counts as not found (a marker board without its origin marker).
-            found = detectTarget(grey, request.target, corners) && !corners.empty();
-        }
-        if (!found) {
+        if (!outcome->readable)
+            unreadable.push_back({i, outcome->error});
+        else
+            image.size = outcome->size;
+        if (!outcome->found) {
             image.checked = false;
             log.append(index, logcolor::Red);
-            continue;
+            return;
         }
-        image.imagePoints.reserve(corners.size());
-        image.objectPoints.reserve(corners.size());
-        for (const TargetCorner& c : corners) {
+        image.imagePoints.reserve(outcome->corners.size());
+        image.objectPoints.reserve(outcome->corners.size());
+        for (const TargetCorner& c : outcome->corners) {
             image.imagePoints.push_back(c.imagePoint);
             image.objectPoints.push_back(c.objectPoint);
         }
         log.append(index, logcolor::Green);
+    };
+    jobs.abort = hooks.abort;
+    jobs.progress = hooks.progress;
+    // At once, while the images in flight are still being finished.
+    jobs.aborted = [&log] { log.append(QStringLiteral("Calibration aborted \n\n"), logcolor::Red); };
+    if (runInListOrder(int(state.images.size()), jobs) == PoolStatus::Aborted) {
+        result.status = CalibrationStatus::Aborted;
+        return;
     }
     log.append(QStringLiteral("\n\n"));
     result.detectionFinished = true;
@@ -239,10 +281,8 @@ void run(IntrinsicState& state, const CalibrationRequest& request, const Calibra
         ImageState& image = state.images[i];
         if (!image.checked)
             continue;
-        QString why;
-        if (image.size.empty())
-            image.size = readImageChecked(image.path, cv::IMREAD_COLOR, &why).size();
         if (image.size.empty()) {
+            const QString why = sizeErrors[int(i)];
             log.append(QStringLiteral("Warning: Image %1 could not be read: %2 (%3)\n").arg(i).arg(image.path, why),
                        logcolor::Orange);
             image.checked = false;
@@ -350,6 +390,8 @@ void run(IntrinsicState& state, const CalibrationRequest& request, const Calibra
         image.rvec = rvecs[k].clone();
         image.tvec = tvecs[k].clone();
     }
+    // Before outlier removal takes corners away.
+    result.quality = assessCalibration(state, collected, flags);
 
     const QString file = intrinsicsFilePath(request.workingDirectory, target->name);
     QString error;
@@ -373,6 +415,7 @@ void run(IntrinsicState& state, const CalibrationRequest& request, const Calibra
         analyseErrors(state.images, state.K, state.distortion, opt.removeOutliers, opt.outlierThreshold, log);
     if (opt.removeOutliers && result.outliersRemoved)
         log.append(QStringLiteral("\n\nCalibrate again to exclude the detected outliers!\n\n"), logcolor::Orange);
+    logQuality(*result.quality, log);
     result.status = CalibrationStatus::Calibrated;
 }
 

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/LogSink.h"
+#include "intrinsic/CalibrationQuality.h"
 #include "targets/TargetSettings.h"
 
 namespace vantiro::intrinsic {
@@ -97,13 +98,16 @@ struct CalibrationRequest
 
 struct CalibrationHooks
 {
-    // Asked before each image; true stops the run at once.
+    // Asked before each image and, while images are being detected, every few milliseconds;
+    // true stops the run at once (images in flight are dropped).
     AbortCheck abort;
     // The object the module shows at this moment (the user may remove it while images are
     // being detected); nullopt when there is none.
     std::function<std::optional<SensorRef>()> sensor;
     // Stores a result into the object with that id.
     std::function<void(int id, const cv::Mat& K, const cv::Mat& distortion, cv::Size imageSize)> storeIntrinsics;
+    // Told how many images of the list are done (in any order) while they are detected.
+    std::function<void(int done, int total)> progress;
 };
 
 enum class CalibrationStatus
@@ -130,6 +134,8 @@ struct CalibrationResult
     bool outliersRemoved = false;
     // Detection went through all images: unchecked images are final for this run.
     bool detectionFinished = false;
+    // Where the result can be trusted, judged on the corners the calibration used.
+    std::shared_ptr<const CalibrationQuality> quality;
 };
 
 // A start value the library can work from: a 3 x 3 matrix with non-zero focal lengths.

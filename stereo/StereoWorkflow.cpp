@@ -20,6 +20,7 @@
 #include "intrinsic/InputChecks.h"
 #include "sensors/Pose.h"
 #include "stereo/stereo_calib.h"
+#include "targets/DetectionPool.h"
 
 namespace vantiro::stereo {
 
@@ -323,25 +324,52 @@ void run(StereoState& state, const StereoRequest& request, const StereoHooks& ho
 
     const int pairCount = int(state.pairs.size());
     std::vector<std::pair<QString, QString>> unreadable;
-    for (int i = 0; i < pairCount; ++i) {
-        if (hooks.progress)
-            hooks.progress(i, pairCount);
-        if (aborted())
-            return;
-        StereoPair& pair = state.pairs[size_t(i)];
-        const QString index = QStringLiteral("%1 ").arg(i);
-        if (pair.hasCorners()) {
-            log.append(index, logcolor::Reused);
-            continue;
+    // Both sides of a pair are one piece of work: the secondary is looked at only when the
+    // primary was found, as the one-by-one loop did.
+    struct Sides
+    {
+        Side primary, secondary;
+    };
+    enum class Plan : unsigned char
+    {
+        Reused,
+        Unchecked,
+        Detect,
+    };
+    std::vector<Plan> plans(static_cast<size_t>(pairCount));
+    OrderedJobs<Sides> jobs;
+    jobs.prepare = [&](int i) -> Work<Sides> {
+        if (state.pairs[size_t(i)].hasCorners()) {
+            plans[size_t(i)] = Plan::Reused;
+            return {};
         }
         if (!state.primary[size_t(i)].checked || !state.secondary[size_t(i)].checked) {
-            log.append(index, logcolor::Secondary);
-            continue;
+            plans[size_t(i)] = Plan::Unchecked;
+            return {};
         }
-        const Side primary = findCorners(state.primary[size_t(i)].path, target, cornerCount);
-        if (aborted())
+        plans[size_t(i)] = Plan::Detect;
+        return [primary = state.primary[size_t(i)].path, secondary = state.secondary[size_t(i)].path, target,
+                cornerCount](const StopToken& stop) {
+            Sides sides;
+            sides.primary = findCorners(primary, target, cornerCount);
+            if (sides.primary.found && !stop.stopRequested())
+                sides.secondary = findCorners(secondary, target, cornerCount);
+            return sides;
+        };
+    };
+    jobs.deliver = [&](int i, Sides* sides) {
+        StereoPair& pair = state.pairs[size_t(i)];
+        const QString index = QStringLiteral("%1 ").arg(i);
+        if (plans[size_t(i)] == Plan::Reused) {
+            log.append(index, logcolor::Reused);
             return;
-        const Side secondary = primary.found ? findCorners(state.secondary[size_t(i)].path, target, cornerCount) : Side();
+        }
+        if (plans[size_t(i)] == Plan::Unchecked) {
+            log.append(index, logcolor::Secondary);
+            return;
+        }
+        const Side& primary = sides->primary;
+        const Side& secondary = sides->secondary;
         for (const auto& [side, path] :
              {std::pair{&primary, state.primary[size_t(i)].path}, std::pair{&secondary, state.secondary[size_t(i)].path}})
             if (side->unreadable)
@@ -349,7 +377,7 @@ void run(StereoState& state, const StereoRequest& request, const StereoHooks& ho
         if (!primary.found || !secondary.found) {
             log.append(index, logcolor::Red);
             disablePair(state, size_t(i));
-            continue;
+            return;
         }
         log.append(index, logcolor::Green);
         pair.primarySize = primary.size;
@@ -368,6 +396,14 @@ void run(StereoState& state, const StereoRequest& request, const StereoHooks& ho
             pairCornersById(primary.detected, secondary.detected, pair.objectPoints, pair.primaryPoints,
                             pair.secondaryPoints);
         }
+    };
+    jobs.abort = hooks.abort;
+    jobs.progress = hooks.progress;
+    // At once, while the images in flight are still being finished.
+    jobs.aborted = [&log] { log.append(QStringLiteral("Calibration aborted \n\n"), logcolor::Red); };
+    if (runInListOrder(pairCount, jobs) == PoolStatus::Aborted) {
+        result.status = StereoStatus::Aborted;
+        return;
     }
 
     log.append(QStringLiteral("\n\n"));

@@ -127,10 +127,11 @@ struct StereoRequest
 
 struct StereoHooks
 {
-    // Asked before each image; true stops the run at this boundary.
+    // Asked before each pair and, while pairs are being detected, every few milliseconds; true
+    // stops the run at once (pairs in flight are dropped).
     AbortCheck abort;
-    // Told which pair is about to be processed (index, pair count).
-    std::function<void(int pair, int pairs)> progress;
+    // Told how many pairs are done (in any order) while they are detected.
+    std::function<void(int done, int pairs)> progress;
     // Results for the calibration objects, in the order the module emits them.
     std::function<void(int id, const cv::Mat& K, const cv::Mat& distortion, cv::Size imageSize)> storePrimaryIntrinsics;
     std::function<void(int id, const cv::Mat& K, const cv::Mat& distortion, cv::Size imageSize)>

@@ -93,12 +93,12 @@ bool CalibrationModule::checkAbort(QTextEdit* log)
 
 vantiro::AbortCheck CalibrationModule::abortCheck()
 {
+    // The run stays busy until the routine returns (runOrAbort clears it): after an abort the
+    // routine still processes events while detections in flight finish, and a click then must
+    // not start a second run inside the first.
     return [this] {
         QApplication::processEvents();
-        if (!m_abortRequested)
-            return false;
-        m_busy = false;
-        return true;
+        return m_abortRequested;
     };
 }
 

@@ -31,6 +31,7 @@
 #include "app/ui/SlotGuard.h"
 #include "intrinsic/ErrorAnalysis.h"
 #include "intrinsic/Undistortion.h"
+#include "intrinsic/ui/QualityTab.h"
 #include "sensors/ui/SceneProps.h"
 #include "widgets/ImageLabelWidget.h"
 #include "widgets/ImageListMenu.h"
@@ -139,6 +140,9 @@ void IntrinsicCalibrationWidget::buildForm()
     widget_vtk->setObjectName(QStringLiteral("widget_vtk"));
     layout3d->addWidget(widget_vtk);
     tabWidget->addTab(tab3d, QStringLiteral("3D Targets"));
+    tab_quality = new QualityTab();
+    tab_quality->setObjectName(QStringLiteral("tab_quality"));
+    tabWidget->addTab(tab_quality, QStringLiteral("Quality"));
     text_log = new QTextEdit(splitter);
     text_log->setObjectName(QStringLiteral("text_log"));
     text_log->setReadOnly(true);
@@ -257,10 +261,12 @@ void IntrinsicCalibrationWidget::connectForm()
 {
     connect(button_change_dir, &QPushButton::clicked, this, [this] { guardWithLog(text_log, [this] { loadImages(); }); });
     connect(button_calibrate, &QPushButton::clicked, this, &IntrinsicCalibrationWidget::onCalibrateClicked);
-    connect(list_images, &QListWidget::currentRowChanged, this, [this](int) {
+    connect(list_images, &QListWidget::currentRowChanged, this, [this](int row) {
+        tab_quality->setSelectedImage(row);
         if (!m_fillingList)
             updateView();
     });
+    connect(tab_quality, &QualityTab::imageClicked, list_images, [this](int row) { list_images->setCurrentRow(row); });
     connect(list_images, &QListWidget::itemChanged, this, &IntrinsicCalibrationWidget::onItemChanged);
     TNQ::installCheckAllMenu(list_images);
     connect(check_use_rational_model, &QCheckBox::toggled, this, [this](bool on) {
@@ -291,7 +297,7 @@ void IntrinsicCalibrationWidget::connectForm()
     connect(tabWidget, &QTabWidget::currentChanged, this, [this](int index) {
         if (index == 0)
             updateView();
-        else
+        else if (index == 1)
             guardWithLog(text_log, [this] { update3dView(); });
     });
     connect(pushButton_WriteUndistortedImages, &QPushButton::clicked, this,
@@ -342,6 +348,7 @@ void IntrinsicCalibrationWidget::loadImages()
                               [this](const QStringList& paths) {
                                   m_state.loadImages(paths);
                                   m_lastResult.reset();
+                                  tab_quality->setQuality(nullptr);
                               });
     }
     if (files.isEmpty())
@@ -436,6 +443,7 @@ void IntrinsicCalibrationWidget::calibrate()
         // The 3D view draws the boards of this run.
         m_target = target;
         m_lastResult = result;
+        tab_quality->setQuality(result.quality);
         if (!groupBox_PreviewUndistortion->isEnabled())
             groupBox_PreviewUndistortion->setEnabled(true);
         vtkCamera* camera = m_renderer->GetActiveCamera();

@@ -21,6 +21,7 @@ class QListWidgetItem;
 class QSpinBox;
 class QTabWidget;
 class QTextEdit;
+class QualityTab;
 class VtkOpenGLWidget;
 
 // The "Intrinsic Calibration" module: camera matrix and distortion of one calibration object
@@ -53,6 +54,7 @@ public:
     QTabWidget* tabWidget = nullptr;
     ImageLabelWidget* image_label = nullptr;
     VtkOpenGLWidget* widget_vtk = nullptr;
+    QualityTab* tab_quality = nullptr;
     QGroupBox* group_reproj_err = nullptr;
     QLabel* label_rms_err = nullptr;
     QLabel* label_min_err = nullptr;

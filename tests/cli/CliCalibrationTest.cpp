@@ -1,12 +1,18 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QThread>
 #include <QTemporaryDir>
 
 #include <opencv2/calib3d.hpp>
 #include <opencv2/imgcodecs.hpp>
+
+#include <csignal>
 
 #include "CliTestSupport.h"
 #include "app/ProjectFile.h"
@@ -92,6 +98,57 @@ TEST(CliCalibration, DetectCountsCornersAndWritesCornerFiles)
     r = run({"detect", "--target", kTarget, blank});
     EXPECT_EQ(r.code, 1);
     EXPECT_EQ(r.err, "vantiro-cli detect: the target was not found in any image\n");
+
+    // Settings the library refuses (2 x 2 inner corners) fail at the first image it sees, named.
+    // The image before it has a sound header and a cut-off body: read (and refused) in a worker.
+    QFile whole(copies[0]), broken(dir.filePath("broken.png"));
+    ASSERT_TRUE(whole.open(QIODevice::ReadOnly) && broken.open(QIODevice::WriteOnly) &&
+                broken.write(whole.read(100)) == 100);
+    broken.close();
+    r = run({"detect", "--target", "chessboard:3x3:25", broken.fileName(), copies[1], copies[2]});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.out, broken.fileName() + ": cannot read the image (cannot be decoded)\n");
+    // The decoder may have complained on standard error before.
+    EXPECT_TRUE(r.err.contains(QRegularExpression("(^|\\n)vantiro-cli detect: " + QRegularExpression::escape(copies[1]) +
+                                                  ": [^\\n]+\\n$")))
+        << r.err.toStdString();
+}
+
+TEST(CliCalibration, CtrlCStopsDetectionWithEveryReportedImageInOrder)
+{
+    // Many names for one view: the run lasts long enough to be interrupted.
+    QTemporaryDir dir;
+    const int count = 400;
+    const auto name = [&dir](int i) { return dir.filePath(QString("v%1.png").arg(i, 3, 10, QChar('0'))); };
+    for (int i = 0; i < count; ++i)
+        ASSERT_TRUE(QFile::link(dataSet() + "/intrinsic/view_00.png", name(i)));
+    QProcess p;
+    p.start(binary(), {"detect", "--target", kTarget, dir.path() + "/*.png"});
+    ASSERT_TRUE(p.waitForStarted());
+    // Interrupt once the tool catches SIGINT (a loaded machine may take a while to get there).
+    const auto catchesInterrupt = [&p] {
+        QFile status(QString("/proc/%1/status").arg(p.processId()));
+        if (!status.open(QIODevice::ReadOnly))
+            return false;
+        const QByteArray text = status.readAll();
+        const qsizetype at = text.indexOf("SigCgt:");
+        return at >= 0 && (text.mid(at + 7, 17).trimmed().toULongLong(nullptr, 16) & (1ull << (SIGINT - 1))) != 0;
+    };
+    QElapsedTimer clock;
+    clock.start();
+    while (!catchesInterrupt() && clock.elapsed() < 20000)
+        QThread::msleep(10);
+    QThread::msleep(300); // usually some images are done by then; none is fine too
+    ASSERT_EQ(p.state(), QProcess::Running);
+    ::kill(pid_t(p.processId()), SIGINT);
+    ASSERT_TRUE(p.waitForFinished(20000));
+    EXPECT_EQ(p.exitCode(), 130);
+    const QStringList lines = QString::fromLocal8Bit(p.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    const QString err = QString::fromLocal8Bit(p.readAllStandardError());
+    EXPECT_EQ(err, QString("vantiro-cli detect: interrupted after %1 of %2 images\n").arg(lines.size()).arg(count));
+    EXPECT_LT(lines.size(), count);
+    for (int i = 0; i < int(lines.size()); ++i)
+        EXPECT_EQ(lines[i], name(i) + ": 54 corners") << i;
 }
 
 TEST(CliCalibration, IntrinsicWritesTheIntrinsicsFileAndPrintsTheModuleLog)
@@ -148,6 +205,66 @@ TEST(CliCalibration, IntrinsicWritesTheIntrinsicsFileAndPrintsTheModuleLog)
     EXPECT_TRUE(r.out.contains("Calibrating again without the outliers:\n\n"));
     EXPECT_TRUE(r.out.contains("Detecting targets: 0 1 2 3 4 \n\nIntrinsic calibration with 5/5 images"));
     EXPECT_LT(readRms(work.path() + "/Strict.intrinsics.yml"), rms);
+}
+
+TEST(CliCalibration, IntrinsicReportHoldsThePicturesAndTheQualityFigures)
+{
+    QTemporaryDir work;
+    const QString report = work.path() + "/report/of/Cam0";
+    const QString views = dataSet() + "/intrinsic/view_*.png";
+    auto calibrate = [&](const QString& folder, const QString& images) {
+        return run({"intrinsic", "--workdir", work.path(), "--target", kTarget, "--report", folder, images});
+    };
+
+    // A report folder that is a file is refused before anything runs; a failed run writes none.
+    const QString plainFile = work.path() + "/plain";
+    QFile(plainFile).open(QIODevice::WriteOnly);
+    CliRun r = calibrate(plainFile, views);
+    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(r.err, "vantiro-cli intrinsic: --report needs a folder: " + plainFile + "\n");
+    EXPECT_EQ(calibrate(report, blankImage(work.path() + "/images")).code, 1);
+    EXPECT_TRUE(filesIn(work.path()) == QStringList{"plain"} && !QFileInfo::exists(work.path() + "/report"));
+
+    r = calibrate(report, views);
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(filesIn(report), QStringList({"coverage.png", "per_view_rms.png", "quality.yml", "residuals.png",
+                                            "uncertainty.png", "uncertainty_infinity.png"}));
+    const QRegularExpression ending("\nProjection uncertainty at 1 m: [^\n]+ px at the centre, [^\n]+ at the "
+                                    "corners\\.[^\n]*\n\nQuality report written to:\n" +
+                                    QRegularExpression::escape(report) + "\n$");
+    EXPECT_TRUE(ending.match(r.out).hasMatch()) << r.out.toStdString();
+    // The data set's 480 x 360 views: the maps are that size with their legend beside them.
+    for (const char* map : {"uncertainty.png", "uncertainty_infinity.png", "coverage.png", "residuals.png"})
+        EXPECT_EQ(cv::imread((report + "/" + map).toStdString()).size(), cv::Size(480 + 96, 360)) << map;
+
+    cv::FileStorage fs((report + "/quality.yml").toStdString(), cv::FileStorage::READ);
+    ASSERT_TRUE(fs.isOpened());
+    const double sigma = fs["sigma"], centre = fs["uncertaintyCentre"], corner = fs["uncertaintyCorner"];
+    EXPECT_TRUE(sigma > 0.0 && sigma < 0.5) << sigma;
+    EXPECT_TRUE(centre > 0.0 && centre < corner) << centre << " " << corner;
+    std::vector<double> corners, perView;
+    fs["uncertaintyCorners"] >> corners;
+    fs["perViewRms"] >> perView;
+    ASSERT_EQ(corners.size(), 4u);
+    EXPECT_EQ(corners[0], corner) << "pixel (0, 0)";
+    EXPECT_GT(double(fs["uncertaintyCornerInfinity"]), double(fs["uncertaintyCentreInfinity"]));
+    const double covered = fs["coveredFraction"];
+    EXPECT_TRUE(covered > 0.2 && covered < 1.0) << covered;
+    EXPECT_EQ(int(fs["determined"]), 1);
+    // Per view: its image and corners; together the views' RMS make the calibration's.
+    ASSERT_EQ(perView.size(), 5u);
+    const cv::FileNode list = fs["views"];
+    ASSERT_EQ(list.size(), 5u);
+    double squares = 0.0, count = 0.0;
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(QString::fromStdString(list[i]["image"].string()),
+                  QFileInfo(dataSet() + QString("/intrinsic/view_%1.png").arg(i, 2, 10, QChar('0'))).absoluteFilePath());
+        EXPECT_EQ(double(list[i]["rms"]), perView[size_t(i)]);
+        const int n = list[i]["corners"];
+        squares += perView[size_t(i)] * perView[size_t(i)] * n;
+        count += n;
+    }
+    EXPECT_NEAR(std::sqrt(squares / count), readRms(work.path() + "/Cam0.intrinsics.yml"), 1e-4);
 }
 
 TEST(CliCalibration, StereoWritesBothIntrinsicsAndTheProject)

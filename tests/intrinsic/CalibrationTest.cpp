@@ -20,7 +20,9 @@ TEST(IntrinsicCalibration, RecoversTheRenderedCameraPrintsAndWritesIt)
     IntrinsicState state = viewState(15, false);
     QTemporaryDir wd;
     RecordingLogSink log;
-    const double rms = calibrate(state, {.options = {}, .target = kTarget, .workingDirectory = wd.path()}, log).rms;
+    const CalibrationResult result =
+        calibrate(state, {.options = {}, .target = kTarget, .workingDirectory = wd.path()}, log);
+    const double rms = result.rms;
     const cv::Matx33d K = state.K, T = kCamera.K;
     const cv::Mat kc = state.distortion.reshape(1, 1);
     ASSERT_FALSE(kc.empty()) << log.text().toStdString();
@@ -48,7 +50,7 @@ TEST(IntrinsicCalibration, RecoversTheRenderedCameraPrintsAndWritesIt)
                          "3 4 5 6 7 8 9 10 11 12 13 14 </>\n\nIntrinsic calibration with 15/15 images...\n\n";
     const QString tail = "\nCalibration completed with rms reprojection error: <" +
                          colorName(errorColor(rms, {}, {}, false)) + ">" + QString::number(rms, 'g', 6) +
-                         " px\n</>\nIntrinsics saved to:\n" + path + "\n\n";
+                         " px\n</>\nIntrinsics saved to:\n" + path + "\n\n" + qualityLine(result);
     const QString value = " (-?\\d+\\.\\d{4}) \\+/- \\d+\\.\\d{4}\n";
     const auto m = QRegularExpression("^" + QRegularExpression::escape(head) + "Estimated intrinsics:\n\nCamera "
                                       "intrinsic matrix parameters:\nfx" + value + "fy" + value + "cx" + value + "cy" +
@@ -68,6 +70,12 @@ TEST(IntrinsicCalibration, RecoversTheRenderedCameraPrintsAndWritesIt)
     EXPECT_LT(cv::norm(fs["K"].mat(), state.K), 1e-9);
     EXPECT_LT(cv::norm(fs["kc"].mat().reshape(1, 1), kc), 1e-12);
     EXPECT_DOUBLE_EQ(double(fs["reprojErrRMS"]), rms);
+    // The quality is judged on all views; its noise agrees with the library's RMS over the
+    // degrees of freedom left by 6 intrinsics and 15 poses.
+    const CalibrationQuality& q = *result.quality;
+    ASSERT_EQ(q.views.size(), 15u);
+    EXPECT_TRUE(q.views[14].image == 14 && q.views[14].points.size() == state.images[14].imagePoints.size());
+    EXPECT_NEAR(q.sigma * q.sigma * (q.observations - 6 - 6 * 15) / (rms * rms * q.observations / 2), 1.0, 1e-4);
     // Every view got its pose, errors and one colour per corner.
     for (const ImageState& i : state.images)
         EXPECT_TRUE(i.hasPose() && i.minError <= i.rms && i.rms <= i.maxError &&
@@ -89,15 +97,18 @@ TEST(IntrinsicCalibration, LaterRunsReuseCornersWithoutOutliersAndFollowTheOptio
     request.target.projectorWidth = 640;
     HookRecorder rec;
     RecordingLogSink log, log2, log3, log4, log5;
-    calibrateIntrinsics(state, request, rec.hooks(), log);
+    const CalibrationResult removed = calibrateIntrinsics(state, request, rec.hooks(), log);
     EXPECT_TRUE(tagged(log).contains("Detecting targets: <reused>0 1 2 3 </><grey>4 </><reused>5 6 7 8 9 10 11 12 13 "
                                      "14 </>\n\nIntrinsic calibration with 14/15 images...\n\n"));
-    EXPECT_TRUE(tagged(log).endsWith("Detecting outliers: <orange>3:2 7:1 \n\nCalibrate again to exclude the detected "
-                                     "outliers!\n\n</>"))
-        << log.text().toStdString();
+    EXPECT_TRUE(tagged(log).contains("Detecting outliers: <orange>3:2 7:1 \n\nCalibrate again to exclude the detected "
+                                     "outliers!\n\n"));
+    EXPECT_TRUE(log.text().endsWith("outliers!\n\n" + removed.quality->summary() + "\n")) << log.text().toStdString();
+    EXPECT_TRUE(removed.quality->views[3].points.size() == 54 && state.images[3].imagePoints.size() == 52)
+        << "judged on the corners the calibration used";
     EXPECT_TRUE(rec.aborts == 15 && state.images[4].rms == -1.0) << "asked once per image; image 4 takes no part";
-    calibrate(state, request, log2);
-    EXPECT_TRUE(tagged(log2).endsWith("Detecting outliers: <reused>none\n</>")) << "calibrated without the outliers";
+    const CalibrationResult again = calibrate(state, request, log2);
+    EXPECT_TRUE(log2.text().endsWith("Detecting outliers: none\n" + again.quality->summary() + "\n"))
+        << "calibrated without the outliers";
 
     // A guess as a fresh object hands it out: (2,2) still 0, eight coefficients.
     state.K = (cv::Mat_<double>(3, 3) << 600, 0, 330, 0, 600, 230, 0, 0, 0);
@@ -210,7 +221,7 @@ TEST(IntrinsicCalibrationFailure, BadInputIsLeftOutWithAWarningAndAnUnwritableFo
     EXPECT_EQ(cv::norm(cv::Mat(state.images[1].imagePoints), shifted, cv::NORM_INF), 0.0);
     EXPECT_FALSE(state.images[8].checked || state.images[8].hasPose());
     EXPECT_TRUE(all.endsWith(" px\n</><red>\nError: Could not save the intrinsics to:\n" + notADirectory +
-                             "/Cam7.intrinsics.yml\n(" + r.writeError + ")\n\n</>"));
+                             "/Cam7.intrinsics.yml\n(" + r.writeError + ")\n\n</>" + qualityLine(r)));
     EXPECT_TRUE(rec.stores == 1 && r.intrinsicsFile.isEmpty()) << "the object still gets the result";
     EXPECT_EQ(state.imageSize, cv::Size(640, 480)) << "the first checked image decides";
 }

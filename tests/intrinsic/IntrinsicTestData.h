@@ -98,7 +98,7 @@ struct HookRecorder
     {
         return {[this] { ++aborts; return false; }, // counts, never aborts
                 [this] { return sensorAnswers-- != 0 ? std::optional<SensorRef>({7, "Cam7"}) : std::nullopt; },
-                [this](int id, const cv::Mat&, const cv::Mat&, cv::Size) { stores += id == 7; }};
+                [this](int id, const cv::Mat&, const cv::Mat&, cv::Size) { stores += id == 7; }, {}};
     }
 };
 
@@ -122,6 +122,14 @@ inline QString tagged(const vantiro::RecordingLogSink& log)
         open = s.color;
     }
     return out + (open.isEmpty() ? "" : "</>");
+}
+
+// The closing quality line of a run as tagged() writes it.
+inline QString qualityLine(const CalibrationResult& result)
+{
+    vantiro::RecordingLogSink sink;
+    logQuality(*result.quality, sink);
+    return tagged(sink);
 }
 
 inline void writeCornerFile(const QString& path, const cv::Mat& corners, const cv::Mat& obj)

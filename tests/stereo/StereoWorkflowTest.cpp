@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -15,6 +17,7 @@
 #include "sensors/Pose.h"
 #include "intrinsic/IntrinsicFiles.h"
 #include "synth/Renderer.h"
+#include "targets/DetectionPool.h"
 
 using namespace vantiro;
 using namespace vantiro::stereo;
@@ -91,24 +94,31 @@ QString inColour(const RecordingLogSink& log, const QString& c)
 
 } // namespace
 
-TEST(StereoWorkflow, RenderedPairsAreDetectedCalibratedLoggedReusedAndWritten)
+namespace {
+
+// The rig of the rendered pairs: the secondary 100 mm to the right, turned 8 degrees towards
+// the primary's axis.
+cv::Matx33d rigRotation()
+{
+    cv::Matx33d R;
+    cv::Rodrigues(cv::Vec3d(0.0, 8.0 * CV_PI / 180.0, 0.0), R);
+    return R;
+}
+
+// Rendered pairs through that rig, one per (tilt x, tilt y, roll), as l<i>.png and r<i>.png.
+void renderPairs(const QTemporaryDir& dir, const std::vector<cv::Vec3d>& tilts, QStringList (&paths)[2])
 {
     using namespace vantiro::synth;
-    QTemporaryDir dir;
     const BoardPattern board(target());
     CameraModel cams[2] = {CameraModel::ideal({640, 480}, 560.0), CameraModel::ideal({640, 480}, 580.0)};
     cams[0].setDistortion({-0.15, 0.05, 0.0, 0.0, 0.0});
     cams[1].setDistortion({-0.1, 0.02, 0.0, 0.0, 0.0});
-    // The secondary 100 mm to the right, turned 8 degrees towards the primary's axis.
-    cv::Matx33d R;
-    cv::Rodrigues(cv::Vec3d(0.0, 8.0 * CV_PI / 180.0, 0.0), R);
+    const cv::Matx33d R = rigRotation();
     const cv::Vec3d T = -(R * cv::Vec3d(100.0, 0.0, 0.0));
-    const double tilts[][3] = {{0, 0, 0}, {25, 0, 5}, {-25, 5, -5}, {0, 25, 10}, {5, -25, -10}, {15, 15, 20}};
-    QStringList paths[2];
     RenderOptions options;
     options.supersampling = 3;
     options.effects.noiseSigma = 1.0;
-    for (const auto& p : tilts) {
+    for (const cv::Vec3d& p : tilts) {
         TargetPose pose[2] = {viewPose(board, 480.0, p[0], p[1], p[2], cv::Vec3d(45.0, 0.0, 0.0))};
         pose[1].R = R * pose[0].R;
         pose[1].t = R * pose[0].t + T;
@@ -117,6 +127,17 @@ TEST(StereoWorkflow, RenderedPairsAreDetectedCalibratedLoggedReusedAndWritten)
             cv::imwrite(paths[k].last().toStdString(), render(cams[k], board, pose[k], options).colour);
         }
     }
+}
+
+} // namespace
+
+TEST(StereoWorkflow, RenderedPairsAreDetectedCalibratedLoggedReusedAndWritten)
+{
+    QTemporaryDir dir;
+    const cv::Matx33d R = rigRotation();
+    const cv::Vec3d T = -(R * cv::Vec3d(100.0, 0.0, 0.0));
+    QStringList paths[2];
+    renderPairs(dir, {{0, 0, 0}, {25, 0, 5}, {-25, 5, -5}, {0, 25, 10}, {5, -25, -10}, {15, 15, 20}}, paths);
     StereoState state = loaded(paths);
     RecordingLogSink log;
     QStringList calls; // what the hooks were told, in order
@@ -290,21 +311,60 @@ TEST(StereoWorkflow, FailedDetectionDisablesPairsAndAbortStopsAtAnImage)
     for (size_t i = 0; i < 3; ++i)
         EXPECT_FALSE(state.primary[i].checked || state.secondary[i].checked) << i;
 
-    // Asked before each image: the third answer stops the run before pair 1's secondary.
+    // Stopped as soon as pair 0 is in the log: pairs 1 and 2 may have been read meanwhile, but
+    // nothing of them is logged or kept.
     state = good.state();
-    int asked = 0;
     std::vector<int> progress;
     StereoHooks hooks;
-    hooks.abort = [&asked] { return ++asked == 3; };
-    hooks.progress = [&progress](int pair, int pairs) { progress.push_back(pair * 10 + pairs); };
+    hooks.abort = [&aborted] { return aborted.text().endsWith("Detecting targets: 0 "); };
+    hooks.progress = [&progress](int done, int pairs) { progress.push_back(done * 10 + pairs); };
     const StereoResult r = calibrateStereo(state, request(), hooks, aborted);
     EXPECT_EQ(r.status, StereoStatus::Aborted);
+    EXPECT_TRUE(aborted.text().endsWith("Detecting targets: 0 Calibration aborted \n\n")) << aborted.text().toStdString();
     EXPECT_EQ(inColour(aborted, logcolor::Red), "Calibration aborted \n\n");
-    EXPECT_EQ(progress, std::vector<int>({3, 13})); // pair 0 and 1 of 3
+    ASSERT_GE(progress.size(), 2u);
+    EXPECT_TRUE(progress.front() == 3 && std::is_sorted(progress.begin(), progress.end()) && progress.back() <= 33)
+        << "done of 3 pairs, from 0, never backwards";
     EXPECT_TRUE(r.R.empty());
     // Pair 0 was done before the abort and is reused next time.
     EXPECT_EQ(state.pairs[0].objectPoints.size(), 54u);
     EXPECT_TRUE(state.pairs[1].objectPoints.empty());
+}
+
+TEST(StereoWorkflow, PairsDetectedOnManyWorkersLogAndKeepWhatOneWorkerDoes)
+{
+    // Pair 1's primary shows nothing, so its unreadable secondary is never looked at; pair 2's
+    // secondary cannot be read; pair 4 is unchecked.
+    QTemporaryDir dir;
+    QStringList paths[2];
+    renderPairs(dir, {{0, 0, 0}, {0, 0, 0}, {0, 0, 0}, {25, 0, 5}, {0, 0, 0}, {-25, 5, -5}, {0, 25, 10}, {15, 15, 20}},
+                paths);
+    cv::imwrite(paths[0][1].toStdString(), cv::Mat(480, 640, CV_8UC1, cv::Scalar(128)));
+    for (const QString& p : {paths[1][1], paths[1][2]})
+        QFile(p).open(QIODevice::WriteOnly | QIODevice::Truncate);
+    StereoState states[2] = {loaded(paths), loaded(paths)};
+    RecordingLogSink logs[2];
+    for (int k = 0; k < 2; ++k) {
+        states[k].primary[4].checked = false;
+        setDetectionWorkerCount(k == 0 ? 1 : 3);
+        ASSERT_EQ(calibrateStereo(states[k], request(), {}, logs[k]).status, StereoStatus::Calibrated)
+            << logs[k].text().toStdString();
+    }
+    setDetectionWorkerCount(0);
+    EXPECT_EQ(inColour(logs[1], logcolor::Green), "0 3 5 6 7 ");
+    EXPECT_EQ(inColour(logs[1], logcolor::Red), "1 2 ");
+    EXPECT_EQ(inColour(logs[1], logcolor::Secondary), "4 ");
+    EXPECT_EQ(inColour(logs[1], logcolor::Orange), "Warning: Image could not be read: " + paths[1][2] +
+                                                       " (not a PNG, JPEG, TIFF or BMP image)\n");
+    EXPECT_EQ(logs[0].text(), logs[1].text());
+    for (const QString& c : {logcolor::Green, logcolor::Red, logcolor::Secondary, logcolor::Orange})
+        EXPECT_EQ(inColour(logs[0], c), inColour(logs[1], c));
+    for (size_t i = 0; i < 8; ++i) {
+        const StereoPair &a = states[0].pairs[i], &b = states[1].pairs[i];
+        EXPECT_TRUE(a.primaryPoints == b.primaryPoints && a.secondaryPoints == b.secondaryPoints &&
+                    a.objectPoints == b.objectPoints && b.hasCorners() == (i == 0 || i == 3 || i >= 5))
+            << i;
+    }
 }
 
 TEST(StereoWorkflow, OutliersAreReportedAndRemovedOnlyWhenAsked)
