@@ -134,15 +134,11 @@ int runCamProj(const QStringList& arguments, Console& console)
     images.setMaskThreshold(threshold);
     images.setLog(&console.log());
     std::vector<camproj::CornerSet> corners(found.size());
-    int step = 0;
-    const int steps = 3 * int(found.size());
+    options.progress = [&console](int done, int total) {
+        console.progress(QStringLiteral("Corner estimation"), done, total);
+    };
     const camproj::CornerJobStatus status =
-        camproj::estimateProjectorCorners(images, corners, options,
-                                          [&] {
-                                              console.progress(QStringLiteral("Corner estimation"), step++, steps);
-                                              return interrupted();
-                                          },
-                                          console.log());
+        camproj::estimateProjectorCorners(images, corners, options, [] { return interrupted(); }, console.log());
     console.finish();
     if (status != camproj::CornerJobStatus::Finished)
         throw RunError(jobFailure(status));

@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "projector/GrayCodeSets.h"
+#include "targets/DetectionPool.h"
 #include "targets/TargetDetection.h"
 
 using vantiro::LogSink;
@@ -127,6 +128,13 @@ public:
     }
 
 private:
+    // Sets done in this phase (0 detection, 1 decoding, 2 projector corners).
+    void progress(int phase, int done)
+    {
+        if (m_options.progress)
+            m_options.progress(phase * m_images.setCount() + done, 3 * m_images.setCount());
+    }
+
     bool aborted()
     {
         if (!m_abort || !m_abort())
@@ -135,56 +143,90 @@ private:
         return true;
     }
 
+    // The white frames are read and searched on all cores; what is logged and kept happens here,
+    // in set order, as in a loop over the sets.
     CornerJobStatus detect()
     {
         m_log.append(QStringLiteral("Detecting targets: "), QString(), true);
+        enum class Plan : unsigned char
+        {
+            Unchecked,
+            Reused,
+            Detect,
+        };
+        const int count = m_images.setCount();
+        std::vector<Plan> plans(static_cast<size_t>(count));
         cv::Size first;
-        for (int s = 0; s < m_images.setCount(); ++s) {
-            if (aborted())
-                return CornerJobStatus::Aborted;
+        bool mismatch = false;
+        vantiro::OrderedJobs<vantiro::ImageDetection> jobs;
+        jobs.prepare = [&](int s) -> vantiro::Work<vantiro::ImageDetection> {
+            const CornerSet& set = m_corners[static_cast<size_t>(s)];
+            Plan& plan = plans[static_cast<size_t>(s)];
+            plan = !set.checked ? Plan::Unchecked : set.detected() ? Plan::Reused : Plan::Detect;
+            if (plan != Plan::Detect)
+                return {};
+            return [white = m_images.sets()[static_cast<size_t>(s)].value(0),
+                    target = m_options.target](const vantiro::StopToken& stop) {
+                return vantiro::loadAndDetect(white, target, stop);
+            };
+        };
+        jobs.deliver = [&](int s, vantiro::ImageDetection* found) {
             CornerSet& set = m_corners[static_cast<size_t>(s)];
-            if (!set.checked) {
+            switch (plans[static_cast<size_t>(s)]) {
+            case Plan::Unchecked:
                 m_log.append(token(s), logcolor::Grey);
                 set.grey = true;
-                continue;
-            }
-            if (set.detected()) {
+                return;
+            case Plan::Reused:
                 m_log.append(token(s), logcolor::Green);
-                continue;
+                return;
+            case Plan::Detect:
+                break;
             }
-            const cv::Mat grey = m_images.loadSetImage(s, 0, false);
-            if (grey.empty()) {
+            if (!found->readable) {
                 m_log.append(token(s), logcolor::Grey);
                 set.checked = false;
-                continue;
+                return;
             }
             if (first.empty()) {
-                first = grey.size();
-            } else if (grey.size() != first) {
+                first = found->size;
+            } else if (found->size != first) {
                 m_log.append(QStringLiteral("Error: Image %1 has different size %2x%3 as the previous ones %4x%5, "
                                             "aborting.\n\n")
                                  .arg(s)
-                                 .arg(grey.cols)
-                                 .arg(grey.rows)
+                                 .arg(found->size.width)
+                                 .arg(found->size.height)
                                  .arg(first.width)
                                  .arg(first.height),
                              logcolor::Red);
-                return CornerJobStatus::SizeMismatch;
+                mismatch = true;
+                return;
             }
-            TargetCornerList found;
             // A chessboard with markers seen without its origin marker comes back empty.
-            if (!detectTarget(grey, m_options.target, found) || found.empty()) {
+            if (!found->found) {
                 set.checked = false;
                 m_log.append(token(s), logcolor::Red);
                 set.grey = true;
-                continue;
+                return;
             }
-            for (const TargetCorner& corner : found) {
+            for (const TargetCorner& corner : found->corners) {
                 set.cameraCorners.push_back(corner.imagePoint);
                 set.targetPoints.push_back(corner.objectPoint);
             }
             m_log.append(token(s), logcolor::Green);
-        }
+        };
+        // A size mismatch ends the run like an abort, without the abort line.
+        jobs.abort = [&] { return mismatch || (m_abort && m_abort()); };
+        jobs.aborted = [&] {
+            if (!mismatch)
+                m_log.append(QStringLiteral("Calibration aborted \n\n"), logcolor::Red);
+        };
+        jobs.progress = [&](int done, int) { progress(0, done); };
+        const vantiro::PoolStatus status = vantiro::runInListOrder(count, jobs);
+        if (mismatch)
+            return CornerJobStatus::SizeMismatch;
+        if (status == vantiro::PoolStatus::Aborted)
+            return CornerJobStatus::Aborted;
         m_log.append(QStringLiteral("\n\n"));
         return CornerJobStatus::Finished;
     }
@@ -196,6 +238,7 @@ private:
         decoded.resize(static_cast<size_t>(m_images.setCount()));
         cv::Size first;
         for (int s = 0; s < m_images.setCount(); ++s) {
+            progress(1, s);
             if (aborted())
                 return CornerJobStatus::Aborted;
             CornerSet& set = m_corners[static_cast<size_t>(s)];
@@ -234,6 +277,7 @@ private:
         m_log.append(QStringLiteral("Extracting projector corners: "), QString(), true);
         const std::vector<cv::Mat>& decoded = m_images.decodedPatterns();
         for (int s = 0; s < m_images.setCount(); ++s) {
+            progress(2, s);
             if (aborted())
                 return CornerJobStatus::Aborted;
             CornerSet& set = m_corners[static_cast<size_t>(s)];

@@ -6,6 +6,7 @@
 
 #include <opencv2/core.hpp>
 
+#include <functional>
 #include <vector>
 
 #include "app/LogSink.h"
@@ -63,6 +64,8 @@ struct CornerJobOptions
 {
     MainWindowSettings target;
     int homographyRadius = 10; // px
+    // Told before each set of each phase (and as detections finish): steps done of 3 x sets.
+    std::function<void(int done, int total)> progress;
 };
 
 enum class CornerJobStatus
@@ -76,12 +79,13 @@ enum class CornerJobStatus
 
 // The whole job over every set of images (whose projector size and mask threshold it uses).
 // corners is resized to the number of sets. Phases: detection in the white frame of every checked
-// set without corners, decoding of every checked set not decoded yet (cached in images), and the
-// projector corners of every checked set; rejected corners are removed from the set's target
-// points and camera corners for good. Sets left with fewer than 4 of anything are unchecked.
-// The log gets one coloured token per set and phase; abort is asked before every set and ends
-// the job with "Calibration aborted \n\n". Library errors outside the per-corner fit end the
-// job with a red line; nothing throws.
+// set without corners (on all cores, results taken in set order), decoding of every checked set
+// not decoded yet (cached in images), and the projector corners of every checked set; rejected
+// corners are removed from the set's target points and camera corners for good. Sets left with
+// fewer than 4 of anything are unchecked. The log gets one coloured token per set and phase;
+// abort is asked before every set (and every few milliseconds while white frames are searched)
+// and ends the job with "Calibration aborted \n\n". Library errors outside the per-corner fit
+// end the job with a red line; nothing throws.
 CornerJobStatus estimateProjectorCorners(GrayCodeSets& images, std::vector<CornerSet>& corners,
                                          const CornerJobOptions& options, const vantiro::AbortCheck& abort,
                                          vantiro::LogSink& log);

@@ -12,6 +12,8 @@
 #include "app/LogSink.h"
 #include "projector/GrayCodeSets.h"
 #include "projector/ProjectorCorners.h"
+#include "targets/DetectionPool.h"
+#include "targets/TargetDetection.h"
 
 using namespace camproj;
 using namespace camproj_test;
@@ -339,27 +341,49 @@ TEST_F(CornerJob, SecondRunReusesCornersAndDecodingButNotProjectorCorners)
 
 TEST_F(CornerJob, AbortBetweenSetsKeepsWhatWasFound)
 {
-    int calls = 0;
-    EXPECT_EQ(run([&calls] { return ++calls == 3; }), CornerJobStatus::Aborted);
+    // The abort check is asked between sets and, while white frames are searched, in between:
+    // each abort below is tied to what the job has done, not to a number of calls.
+    EXPECT_EQ(run([this] { return corners.size() > 1 && corners[1].detected(); }), CornerJobStatus::Aborted);
     EXPECT_EQ(log.segments.back().text, "Calibration aborted \n\n");
     EXPECT_EQ(log.segments.back().color, vantiro::logcolor::Red);
     EXPECT_EQ(corners[0].cameraCorners.size(), 48u);
     EXPECT_EQ(corners[1].cameraCorners.size(), 48u);
     EXPECT_TRUE(corners[2].cameraCorners.empty());
+    EXPECT_EQ(log.text().count("Calibration aborted"), 1);
     EXPECT_FALSE(log.text().contains("Decoding"));
     // Aborted as the decoding begins: the set without a target is already unchecked and greyed.
-    calls = 0;
     corners[4].checked = false;
-    EXPECT_EQ(run([&calls] { return ++calls == 6; }), CornerJobStatus::Aborted);
+    EXPECT_EQ(run([this] { return log.text().contains("Decoding image sets: "); }), CornerJobStatus::Aborted);
     EXPECT_TRUE(!corners[3].checked && corners[3].grey);
     EXPECT_TRUE(corners[4].grey) << "unchecked by the user";
+    EXPECT_TRUE(log.text().endsWith("Decoding image sets: Calibration aborted \n\n"));
     corners[4].checked = true;
-    // Aborted in the corner phase: every set is decoded, and the next run goes on from there.
-    calls = 0;
-    EXPECT_EQ(run([&calls] { return ++calls == 12; }), CornerJobStatus::Aborted);
+    // Aborted in the corner phase after set 0: every set is decoded, and the next run goes on from there.
+    EXPECT_EQ(run([this] { return !corners[0].projectorCorners.empty(); }), CornerJobStatus::Aborted);
     EXPECT_FALSE(images.decodedPatterns()[4].empty());
     EXPECT_EQ(corners[0].projectorCorners.size(), 48u);
     EXPECT_TRUE(corners[1].projectorCorners.empty());
+}
+
+TEST_F(CornerJob, WhiteFramesSearchedInParallelGiveTheCornersOfTheOneByOneSearch)
+{
+    // More workers than sets to search, so that results arrive out of order.
+    vantiro::setDetectionWorkerCount(4);
+    EXPECT_EQ(run([this] { return log.text().contains("Decoding image sets: "); }), CornerJobStatus::Aborted);
+    vantiro::setDetectionWorkerCount(0);
+    for (int s = 0; s < int(s_sets.size()); ++s) {
+        TargetCornerList expected;
+        const bool found = detectTarget(images.loadSetImage(s, 0, false), options.target, expected) && !expected.empty();
+        const CornerSet& set = corners[size_t(s)];
+        EXPECT_EQ(tokenColour("Detecting targets: ", s), found ? vantiro::logcolor::Green : vantiro::logcolor::Red) << s;
+        EXPECT_EQ(set.checked, found) << s;
+        ASSERT_EQ(set.cameraCorners.size(), expected.size()) << s;
+        for (size_t i = 0; i < expected.size(); ++i) {
+            EXPECT_EQ(set.cameraCorners[i], expected[i].imagePoint) << s << " " << i;
+            EXPECT_EQ(set.targetPoints[i], expected[i].objectPoint) << s << " " << i;
+        }
+    }
+    EXPECT_TRUE(corners[0].detected() && !corners[3].detected());
 }
 
 TEST_F(CornerJob, SizeMismatchStopsTheJob)
