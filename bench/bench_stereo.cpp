@@ -7,12 +7,12 @@
 #include "tests/stereo/StereoSynthetic.h"
 
 #include <benchmark/benchmark.h>
+
+#include "bench/QuietStdout.h"
 #include <opencv2/calib3d.hpp>
 
 #include <cstdio>
-#include <fcntl.h>
 #include <map>
-#include <unistd.h>
 
 namespace {
 
@@ -41,29 +41,6 @@ cv::Mat guessDistortion(int k, bool fixed)
 {
     return fixed ? defaultRig().cam[k].dist.clone() : cv::Mat::zeros(1, 5, CV_64F);
 }
-
-// The start printout goes to standard output, where the benchmark reports go too.
-class QuietStdout
-{
-public:
-    QuietStdout()
-    {
-        std::fflush(stdout);
-        m_saved = dup(STDOUT_FILENO);
-        const int null = open("/dev/null", O_WRONLY);
-        dup2(null, STDOUT_FILENO);
-        close(null);
-    }
-    ~QuietStdout()
-    {
-        std::fflush(stdout);
-        dup2(m_saved, STDOUT_FILENO);
-        close(m_saved);
-    }
-
-private:
-    int m_saved;
-};
 
 void runVantiro(benchmark::State& state, bool fixed)
 {

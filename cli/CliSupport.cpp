@@ -99,11 +99,12 @@ QString workingDirectoryOption(const ArgParser& parser)
 {
     const QString dir = parser.value(QStringLiteral("workdir"), QStringLiteral("."));
     const QFileInfo info(dir);
-    if (!info.exists())
-        throw UsageError(QStringLiteral("working directory does not exist: %1").arg(dir));
-    if (!info.isDir())
+    if (info.exists() && !info.isDir())
         throw UsageError(QStringLiteral("working directory is not a folder: %1").arg(dir));
-    return info.absoluteFilePath();
+    // A new folder for the results is what users of command-line tools expect.
+    if (!info.exists() && !QDir().mkpath(dir))
+        throw UsageError(QStringLiteral("cannot create the working directory %1").arg(dir));
+    return QFileInfo(dir).absoluteFilePath();
 }
 
 void addTargetOptions(ArgParser& parser)

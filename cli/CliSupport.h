@@ -46,7 +46,7 @@ void checkObjectName(const QString& name, const QString& option);
 // The image files of a folder (png, jpg, jpeg, tif, tiff, bmp), sorted naturally.
 QStringList imagesInFolder(const QString& folder);
 
-// --workdir (default: the current directory) as an absolute path; it must exist.
+// --workdir (default: the current directory) as an absolute path; a missing folder is created.
 QString workingDirectoryOption(const ArgParser& parser);
 
 // Registers --target and --settings.

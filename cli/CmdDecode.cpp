@@ -48,7 +48,7 @@ int runDecode(const QStringList& arguments, Console& console)
     parser.addOption(QStringLiteral("settings"), QStringLiteral("FILE"),
                      QStringLiteral("Take the resolution from a MainWindowSettings.ini (or a folder holding one)."));
     parser.addOption(QStringLiteral("workdir"), QStringLiteral("DIR"),
-                     QStringLiteral("Working directory (default: the current directory)."));
+                     QStringLiteral("Working directory (created when missing; default: the current directory)."));
     parser.addOption(QStringLiteral("output"), QStringLiteral("DIR"),
                      QStringLiteral("Where the images go (default: <workdir>/<set name>_decoded)."));
     parser.addFlag(QStringLiteral("float"), QStringLiteral("Write the coordinates as float TIFF images."));

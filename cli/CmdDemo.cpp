@@ -13,6 +13,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include <cmath>
+#include <functional>
 
 #include "app/ProjectFile.h"
 #include "app/StorageFile.h"
@@ -22,9 +23,12 @@
 #include "cli/SynthData.h"
 #include "cli/TargetArgument.h"
 #include "sensors/Pose.h"
+#include "stereo/Rectification.h"
+#include "stereo/StereoWorkflow.h"
 #include "synth/BoardPattern.h"
 #include "synth/CameraModel.h"
 #include "synth/Renderer.h"
+#include "targets/TargetDetection.h"
 
 namespace cli {
 
@@ -41,6 +45,10 @@ constexpr double kMaxRms = 0.5;                // px
 constexpr double kMaxDistortionError = 0.5;    // px, largest where the views cover the image
 constexpr double kMaxRotationError = 0.25;     // degrees
 constexpr double kMaxTranslationError = 0.02;  // relative to the baseline
+// Rows of corresponding corners in rectified pairs: what is left is the calibration's error plus
+// the detector's (a few hundredths of a pixel per corner).
+constexpr double kMaxMeanDisparity = 0.25;     // px
+constexpr double kMaxDisparity = 1.0;          // px
 constexpr double kMinDecoded = 0.97;           // lit board pixels decoded to the true projector pixel (+-1)
 constexpr double kMinRejected = 0.98;          // unlit pixels left undecoded
 // Camera-projector: the projector is calibrated like a camera whose corners come from local
@@ -239,6 +247,60 @@ void verdict(Console& console, const QString& module, const QStringList& failed,
     }
 }
 
+struct Disparity
+{
+    int pairs = 0;   // pairs in which the target was found again on both sides
+    int corners = 0; // corners matched by id
+    double mean = 0.0, rms = 0.0, largest = 0.0;
+};
+
+// The target found again in rectified pairs (image(pair, sensor) gives them, grey), corners matched
+// by id: how far apart their rows are.
+Disparity verticalDisparity(int pairs, const std::function<cv::Mat(int, int)>& image, const MainWindowSettings& target)
+{
+    Disparity d;
+    double sum = 0.0, squares = 0.0;
+    for (int i = 0; i < pairs; ++i) {
+        TargetCornerList corners[2];
+        bool found = true;
+        for (int k = 0; k < 2 && found; ++k) {
+            try {
+                const cv::Mat grey = image(i, k);
+                found = !grey.empty() && detectTarget(grey, target, corners[k]);
+            } catch (const cv::Exception&) {
+                found = false;
+            }
+        }
+        std::vector<cv::Point3f> object;
+        std::vector<cv::Point2f> points[2];
+        if (!found || vantiro::stereo::pairCornersById(corners[0], corners[1], object, points[0], points[1]) == 0)
+            continue;
+        ++d.pairs;
+        for (size_t j = 0; j < object.size(); ++j) {
+            const double dy = std::abs(double(points[0][j].y) - double(points[1][j].y));
+            sum += dy;
+            squares += dy * dy;
+            d.largest = std::max(d.largest, dy);
+            ++d.corners;
+        }
+    }
+    if (d.corners > 0) {
+        d.mean = sum / d.corners;
+        d.rms = std::sqrt(squares / d.corners);
+    }
+    return d;
+}
+
+QString disparityText(const Disparity& d)
+{
+    return QStringLiteral("%1 pairs, %2 corners: vertical disparity mean %3 px, RMS %4 px, largest %5 px")
+        .arg(d.pairs)
+        .arg(d.corners)
+        .arg(d.mean, 0, 'f', 4)
+        .arg(d.rms, 0, 'f', 4)
+        .arg(d.largest, 0, 'f', 4);
+}
+
 double rotationAngleDegrees(const cv::Matx33d& a, const cv::Matx33d& b)
 {
     cv::Vec3d r;
@@ -333,10 +395,10 @@ int runDemo(const QStringList& arguments, Console& console)
 {
     ArgParser parser(QStringLiteral("demo"), QString(),
                      QStringLiteral("Generates a synthetic data set (vantiro-cli synth), runs the intrinsic and stereo\n"
-                                    "calibrations, the Gray-code decoding and the camera-projector calibration on it\n"
-                                    "with the tool's own commands, and compares every estimate with the ground truth.\n"
-                                    "Exit status 1 when a module fails its check. Each command's full output is kept\n"
-                                    "in its .log file."));
+                                    "calibrations, the stereo rectification, the Gray-code decoding and the\n"
+                                    "camera-projector calibration on it with the tool's own commands, and compares\n"
+                                    "every estimate with the ground truth. Exit status 1 when a module fails its check.\n"
+                                    "Each command's full output is kept in its .log file."));
     parser.addOption(QStringLiteral("workdir"), QStringLiteral("DIR"),
                      QStringLiteral("A fresh folder for the run (missing or empty; default: a new folder under\n"
                                     "the system's temporary directory, kept afterwards)."));
@@ -388,7 +450,7 @@ int runDemo(const QStringList& arguments, Console& console)
     console.log().append(QStringLiteral("Vantiro demo: synthetic data, calibrated and compared with the ground truth\n"),
                          QString(), true);
     console.print(QStringLiteral("Working directory: %1\n\n").arg(root));
-    const int steps = 5;
+    const int steps = 6;
     int passes = 0;
 
     // 1. The data set.
@@ -468,7 +530,13 @@ int runDemo(const QStringList& arguments, Console& console)
                                   // Views both cameras see stay near the image centres, which leaves k3 free
                                   // to run off towards the corners; the truth has none.
                                   QStringLiteral("--fix"),
-                                  QStringLiteral("k3")};
+                                  QStringLiteral("k3"),
+                                  // Rectified copies of the pairs for the next check. The secondary is aimed at
+                                  // the scene; cropping to valid pixels would cut the boards.
+                                  QStringLiteral("--rectify"),
+                                  QStringLiteral("--alpha"),
+                                  QStringLiteral("1"),
+                                  QStringLiteral("--write-rectified")};
         const Step run = runTool(args, workdir + QStringLiteral("/stereo.log"), console,
                                  QStringLiteral("Stereo calibration"), 3, steps);
         console.log().append(QStringLiteral("[3/%1] Stereo calibration").arg(steps), QString(), true);
@@ -535,7 +603,73 @@ int runDemo(const QStringList& arguments, Console& console)
                 passes);
     }
 
-    // 4. Gray-code decoding of the first capture set.
+    // 4. Rectification of the stereo pairs with the calibration just made.
+    {
+        console.log().append(QStringLiteral("[4/%1] Stereo rectification").arg(steps), QString(), true);
+        console.print(QStringLiteral(" of the %1 pairs with that calibration, the target found again in the rectified "
+                                     "images\n")
+                          .arg(truth.primaryImages.size()));
+        QStringList failed;
+        const QString rectified = data + QStringLiteral("/stereo/Rectified");
+        const QString file = root + QStringLiteral("/stereo/Cam0_Cam1.rectification.yml");
+        const MainWindowSettings target = parseTargetArgument(truth.target);
+        const int pairs = int(std::min(truth.primaryImages.size(), truth.secondaryImages.size()));
+        const QStringList* lists[2] = {&truth.primaryImages, &truth.secondaryImages};
+        const Disparity d = verticalDisparity(
+            pairs,
+            [&](int i, int k) {
+                const QString name = QFileInfo((*lists[k])[i]).fileName();
+                return cv::imread(QFile::encodeName(rectified + QLatin1Char('/') + name).toStdString(),
+                                  cv::IMREAD_GRAYSCALE);
+            },
+            target);
+        if (!QFileInfo(file).isFile() || d.pairs == 0) {
+            failed << QStringLiteral("no rectification file or no rectified pair with the target in both images");
+        } else {
+            // The same pairs rectified with the true rig: what the detector alone leaves.
+            vantiro::stereo::RectificationInput in;
+            for (int k = 0; k < 2; ++k) {
+                in.K[k] = cv::Mat(truth.camera[k].K, true);
+                in.distortion[k] = truth.camera[k].distCoeffs();
+                in.imageSize[k] = truth.camera[k].size;
+            }
+            in.R = cv::Mat(truth.R, true);
+            in.T = cv::Mat(truth.T, true);
+            vantiro::stereo::Rectification ideal;
+            vantiro::RecordingLogSink quiet;
+            const QString truthFolder = root + QStringLiteral("/stereo/truth");
+            QDir().mkpath(truthFolder);
+            vantiro::stereo::RectificationOptions options;
+            options.alpha = 1.0;
+            const bool haveIdeal =
+                vantiro::stereo::rectifyStereo(in, options, truthFolder, {}, ideal, quiet) ==
+                vantiro::stereo::RectificationStatus::Rectified;
+            const Disparity reference = !haveIdeal ? Disparity() : verticalDisparity(
+                pairs,
+                [&](int i, int k) {
+                    const cv::Mat raw = cv::imread(
+                        QFile::encodeName(data + QLatin1Char('/') + (*lists[k])[i]).toStdString(), cv::IMREAD_GRAYSCALE);
+                    return raw.empty() ? raw : vantiro::stereo::rectifyImage(raw, ideal, k);
+                },
+                target);
+            console.print(QStringLiteral("      rectification file %1\n      estimated rig: %2\n      true rig:      %3\n")
+                              .arg(file, disparityText(d), disparityText(reference)));
+            if (2 * d.pairs < pairs)
+                failed << QStringLiteral("the target was found again in only %1 pairs").arg(d.pairs);
+            if (!(d.mean < kMaxMeanDisparity))
+                failed << QStringLiteral("mean vertical disparity %1 px").arg(d.mean, 0, 'f', 3);
+            if (!(d.largest < kMaxDisparity))
+                failed << QStringLiteral("largest vertical disparity %1 px").arg(d.largest, 0, 'f', 3);
+        }
+        verdict(console, QStringLiteral("rectification"), failed,
+                QStringLiteral("the target found again in most pairs, corresponding corners on the same row: mean "
+                               "below %1 px, none beyond %2 px")
+                    .arg(kMaxMeanDisparity)
+                    .arg(kMaxDisparity),
+                passes);
+    }
+
+    // 5. Gray-code decoding of the first capture set.
     {
         const QString workdir = root + QStringLiteral("/decode");
         QDir().mkpath(workdir);
@@ -543,8 +677,8 @@ int runDemo(const QStringList& arguments, Console& console)
                                   QStringLiteral("--workdir"), workdir,                     QStringLiteral("--output"),
                                   workdir,                   data + QLatin1Char('/') + truth.projectorSets.value(0)};
         const Step run = runTool(args, workdir + QStringLiteral("/decode.log"), console,
-                                 QStringLiteral("Gray-code decoding"), 4, steps);
-        console.log().append(QStringLiteral("[4/%1] Gray-code decoding").arg(steps), QString(), true);
+                                 QStringLiteral("Gray-code decoding"), 5, steps);
+        console.log().append(QStringLiteral("[5/%1] Gray-code decoding").arg(steps), QString(), true);
         console.print(QStringLiteral(" of one capture set (%1)\n      vantiro-cli %2\n").arg(seconds(run.ms), quoted(args)));
         QStringList failed;
         const auto load = [](const QString& path, int flags) {
@@ -598,7 +732,7 @@ int runDemo(const QStringList& arguments, Console& console)
                 passes);
     }
 
-    // 5. Camera-projector calibration from the Gray-code captures.
+    // 6. Camera-projector calibration from the Gray-code captures.
     {
         const QString workdir = data + QStringLiteral("/projector");
         const QStringList args = {QStringLiteral("camproj"),     QStringLiteral("--workdir"),    workdir,
@@ -606,8 +740,8 @@ int runDemo(const QStringList& arguments, Console& console)
                                   projector,                     QStringLiteral("--camera-name"), QStringLiteral("Cam0"),
                                   QStringLiteral("--projector-name"), QStringLiteral("Proj"),    QStringLiteral("--calibrate")};
         const Step run = runTool(args, workdir + QStringLiteral("/camproj.log"), console,
-                                 QStringLiteral("Camera-projector calibration"), 5, steps);
-        console.log().append(QStringLiteral("[5/%1] Camera-projector calibration").arg(steps), QString(), true);
+                                 QStringLiteral("Camera-projector calibration"), 6, steps);
+        console.log().append(QStringLiteral("[6/%1] Camera-projector calibration").arg(steps), QString(), true);
         console.print(QStringLiteral(" of Cam0 and Proj from %1 capture sets (%2)\n      vantiro-cli %3\n")
                           .arg(truth.projectorSets.size())
                           .arg(seconds(run.ms), quoted(args)));

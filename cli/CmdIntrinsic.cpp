@@ -47,7 +47,7 @@ int runIntrinsic(const QStringList& arguments, Console& console)
                                     "the images are used instead of detection. Prints the module's log."));
     addTargetOptions(parser);
     parser.addOption(QStringLiteral("workdir"), QStringLiteral("DIR"),
-                     QStringLiteral("Where the intrinsics file goes (default: the current directory)."));
+                     QStringLiteral("Where the intrinsics file goes (created when missing; default: the current directory)."));
     parser.addOption(QStringLiteral("name"), QStringLiteral("NAME"),
                      QStringLiteral("Name of the calibration object (default: Cam0)."));
     parser.addOption(QStringLiteral("guess"), QStringLiteral("FILE"),

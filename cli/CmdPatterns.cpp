@@ -21,7 +21,7 @@ int runPatterns(const QStringList& arguments, Console& console)
     parser.addOption(QStringLiteral("settings"), QStringLiteral("FILE"),
                      QStringLiteral("Take the resolution from a MainWindowSettings.ini (or a folder holding one)."));
     parser.addOption(QStringLiteral("workdir"), QStringLiteral("DIR"),
-                     QStringLiteral("Where the pattern folder goes (default: the current directory)."));
+                     QStringLiteral("Where the pattern folder goes (created when missing; default: the current directory)."));
     if (!parser.parse(arguments)) {
         console.print(parser.helpText());
         return ExitOk;

@@ -8,6 +8,7 @@
 #include "cli/Commands.h"
 #include "cli/Console.h"
 #include "cli/StereoArguments.h"
+#include "stereo/Rectification.h"
 #include "stereo/StereoWorkflow.h"
 
 namespace cli {
@@ -51,19 +52,32 @@ int runStereo(const QStringList& arguments, Console& console)
         QStringLiteral("Calibrates a primary and a secondary sensor from pairs of images taken at the same moment\n"
                        "(row i of both lists). Corner files beside the images are used instead of detection.\n"
                        "Writes <primary>.intrinsics.yml, <secondary>.intrinsics.yml and the project\n"
-                       "<primary>.project.yml (+ .json) with the primary as the world."));
+                       "<primary>.project.yml (+ .json) with the primary as the world; with --rectify also\n"
+                       "the rectification of the pair."));
     parser.addList(QStringLiteral("primary-images"), QStringLiteral("IMAGE"),
                    QStringLiteral("The primary's images: files or quoted globs ('left*.png')."));
     parser.addList(QStringLiteral("secondary-images"), QStringLiteral("IMAGE"),
                    QStringLiteral("The secondary's images, in the same order."));
     addTargetOptions(parser);
     parser.addOption(QStringLiteral("workdir"), QStringLiteral("DIR"),
-                     QStringLiteral("Where the results go (default: the current directory)."));
+                     QStringLiteral("Where the results go (created when missing; default: the current directory)."));
     parser.addOption(QStringLiteral("primary-name"), QStringLiteral("NAME"), QStringLiteral("Default: Cam0."));
     parser.addOption(QStringLiteral("secondary-name"), QStringLiteral("NAME"), QStringLiteral("Default: Cam1."));
     addStereoOptions(parser);
     parser.addOption(QStringLiteral("extrinsic-guess"), QStringLiteral("PROJECT"),
                      QStringLiteral("Start the relative pose from a project file holding both objects."));
+    parser.addFlag(QStringLiteral("rectify"),
+                   QStringLiteral("After the calibration, rectify the pair: writes <primary>_<secondary>.rectification.yml\n"
+                                  "into the working directory."));
+    parser.addOption(QStringLiteral("alpha"), QStringLiteral("A"),
+                     QStringLiteral("Rectification: 0 crops to valid pixels (default), 1 keeps every source pixel."));
+    parser.addFlag(QStringLiteral("no-zero-disparity"),
+                   QStringLiteral("Rectification: keep each view's own principal point (default: equal ones)."));
+    parser.addOption(QStringLiteral("rectified-size"), QStringLiteral("WxH"),
+                     QStringLiteral("Rectification: size of the rectified images (default: the primary's)."));
+    parser.addFlag(QStringLiteral("write-rectified"),
+                   QStringLiteral("Rectification: write rectified copies of both image lists into a folder\n"
+                                  "\"Rectified\" beside the images (existing files there are replaced)."));
     if (!parser.parse(arguments)) {
         console.print(parser.helpText());
         return ExitOk;
@@ -93,6 +107,17 @@ int runStereo(const QStringList& arguments, Console& console)
         throw UsageError(QStringLiteral("the primary and the secondary need different names"));
     readStereoOptions(parser, request);
 
+    const bool rectify = parser.isSet(QStringLiteral("rectify"));
+    for (const char* option : {"alpha", "no-zero-disparity", "rectified-size", "write-rectified"})
+        if (!rectify && parser.isSet(QLatin1String(option)))
+            throw UsageError(QStringLiteral("--%1 belongs to the rectification: add --rectify").arg(QLatin1String(option)));
+    RectificationOptions rectification;
+    rectification.alpha = parser.doubleValue(QStringLiteral("alpha"), 0.0, 0.0, 1.0);
+    rectification.equalPrincipalPoints = !parser.isSet(QStringLiteral("no-zero-disparity"));
+    if (parser.isSet(QStringLiteral("rectified-size")))
+        rectification.newImageSize =
+            parseResolution(parser.value(QStringLiteral("rectified-size")), QStringLiteral("--rectified-size"));
+
     StereoState state;
     state.loadPrimary(primaryImages);
     state.loadSecondary(secondaryImages);
@@ -102,7 +127,19 @@ int runStereo(const QStringList& arguments, Console& console)
         request.options.useExtrinsicGuess = true;
     }
 
-    calibrateAndWrite(state, request, workdir, console);
+    const StereoResult result = calibrateAndWrite(state, request, workdir, console);
+    if (!rectify)
+        return ExitOk;
+
+    Rectification maps;
+    if (rectifyStereo(rectificationInput(result, request.primary.name, request.secondary.name), rectification,
+                      workdir, {}, maps, console.log()) != RectificationStatus::Rectified)
+        throw RunError(QStringLiteral("the rectification failed (see the log above)"));
+    if (parser.isSet(QStringLiteral("write-rectified")) &&
+        !writeRectifiedImages(primaryImages, secondaryImages, maps, request.primary.name, request.secondary.name, {},
+                              console.log())
+             .completed)
+        throw RunError(QStringLiteral("writing the rectified images failed (see the log above)"));
     return ExitOk;
 }
 

@@ -318,14 +318,20 @@ void run(StereoState& state, const StereoRequest& request, const StereoHooks& ho
     const int cornerCount = (target.numSquaresX - 1) * (target.numSquaresY - 1);
     const int flags[2] = {opt.primaryFlags(), opt.secondaryFlags()};
 
+    // Cached corners belong to one target geometry: another square size would scale the baseline.
+    if (state.previousTarget && !sameTargetGeometry(*state.previousTarget, target))
+        for (StereoPair& pair : state.pairs)
+            pair.clearCorners();
+    state.previousTarget = target;
+
     log.append(QStringLiteral("Target settings:\n"), QString(), true);
     log.append(targetSettingsSummary(target) + QStringLiteral("\n"));
     log.append(QStringLiteral("Detecting targets: "), QString(), true);
 
     const int pairCount = int(state.pairs.size());
     std::vector<std::pair<QString, QString>> unreadable;
-    // Both sides of a pair are one piece of work: the secondary is looked at only when the
-    // primary was found, as the one-by-one loop did.
+    // Both sides of a pair are one piece of work; both images are read, so that an unreadable
+    // secondary is reported even when the primary shows no target.
     struct Sides
     {
         Side primary, secondary;
@@ -352,7 +358,7 @@ void run(StereoState& state, const StereoRequest& request, const StereoHooks& ho
                 cornerCount](const StopToken& stop) {
             Sides sides;
             sides.primary = findCorners(primary, target, cornerCount);
-            if (sides.primary.found && !stop.stopRequested())
+            if (!stop.stopRequested())
                 sides.secondary = findCorners(secondary, target, cornerCount);
             return sides;
         };
@@ -464,11 +470,22 @@ void run(StereoState& state, const StereoRequest& request, const StereoHooks& ho
     if (aborted())
         return;
 
+    // The sizes of the images themselves: those handed back with the intrinsics must be the ones
+    // the intrinsics belong to.
     const StereoPair& first = state.pairs[size_t(used.front())];
-    const cv::Size imageSize[2] = {
-        first.primarySize,
-        opt.secondary.useIntrinsicGuess && !request.secondary.imageSize.empty() ? request.secondary.imageSize
-                                                                                : first.secondarySize};
+    const cv::Size imageSize[2] = {first.primarySize, first.secondarySize};
+    for (int k = 0; k < 2; ++k) {
+        const cv::Size stored = sensors[k]->imageSize;
+        if (sensorOptions[k]->useIntrinsicGuess && !stored.empty() && stored != imageSize[k])
+            log.append(QStringLiteral("Warning: The intrinsics of %1 belong to images of %2x%3 px, its images are "
+                                      "%4x%5 px.\n\n")
+                           .arg(sensors[k]->name)
+                           .arg(stored.width)
+                           .arg(stored.height)
+                           .arg(imageSize[k].width)
+                           .arg(imageSize[k].height),
+                       logcolor::Orange);
+    }
 
     std::vector<std::vector<cv::Point3f>> objectPoints;
     std::vector<std::vector<cv::Point2f>> points[2];
@@ -700,7 +717,7 @@ bool analyseStereoErrors(StereoState& state, const StereoResult& result, const S
             eraseIndices(pair.secondaryProjected, outliers);
         }
     }
-    if (remove && !any)
+    if (!any)
         log.append(QStringLiteral("none\n\n"), logcolor::Reused);
     return any;
 }

@@ -12,6 +12,7 @@
 #include <array>
 #include <cfloat>
 #include <functional>
+#include <optional>
 #include <vector>
 
 #include "app/LogSink.h"
@@ -100,6 +101,8 @@ struct StereoState
     std::vector<StereoPair> pairs; // one per row of the longer list
     // Camera 1 -> camera 2 of the last run (X2 = R X1 + T); the extrinsic guess of the next run.
     cv::Mat R, T;
+    // The target the cached corners were found with.
+    std::optional<MainWindowSettings> previousTarget;
 
     // A new list for one side: all items checked, every pair's corners dropped.
     void loadPrimary(const QStringList& paths);
@@ -195,7 +198,8 @@ int pairCornersByPosition(const std::vector<cv::Point3f>& fileObject, const std:
                           std::vector<cv::Point2f>& primaryPoints, std::vector<cv::Point2f>& secondaryPoints);
 
 // The per-pair analysis: reprojection errors of both sensors, epipolar errors, colours, and (with
-// removal) the deletion of outlier corners, logged as "index:count " in orange or "none\n\n".
+// removal) the deletion of outlier corners, logged as "index:count " in orange, or "none\n\n" when
+// no corner was removed (also without removal).
 // Returns whether any outlier was found.
 bool analyseStereoErrors(StereoState& state, const StereoResult& result, const StereoOptions& options, bool remove,
                          LogSink& log);

@@ -189,6 +189,19 @@ cv::Mat fourteenCoefficients(const cv::Mat& src)
     return out;
 }
 
+// The coefficient count of the model the flags select; the library's single-camera calibration
+// refuses more than 12 coefficients for the thin-prism model without the tilted one.
+int modelCoefficientCount(int flags)
+{
+    if (flags & cv::CALIB_TILTED_MODEL)
+        return 14;
+    if (flags & cv::CALIB_THIN_PRISM_MODEL)
+        return 12;
+    if (flags & cv::CALIB_RATIONAL_MODEL)
+        return 8;
+    return 5;
+}
+
 } // namespace
 
 // ----------------------------------------------------------------------------------------------
@@ -893,7 +906,7 @@ void StereoCalibrate::Execute(const std::vector<std::vector<cv::Point3f>>& objec
         if (!(m_flags[k] & (cv::CALIB_FIX_INTRINSIC | cv::CALIB_USE_INTRINSIC_GUESS)))
         {
             cv::Mat tempK = m_cameraMatrix[k].clone();
-            cv::Mat tempDist = m_distCoeffs[k].clone();
+            cv::Mat tempDist = m_distCoeffs[k].colRange(0, modelCoefficientCount(m_flags[k])).clone();
             cv::calibrateCamera(objectPoints, k == 0 ? imagePoints1 : imagePoints2, m_imageSize[k], tempK, tempDist,
                                 cv::noArray(), cv::noArray(), m_flags[k], m_criteria);
             STEREO_ASSERT(tempK.rows == 3 && tempK.cols == 3 && tempK.channels() == 1, "StereoCalibrate::Execute");

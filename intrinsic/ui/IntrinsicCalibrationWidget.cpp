@@ -23,11 +23,11 @@
 #include <opencv2/calib3d.hpp>
 #include <opencv2/imgcodecs.hpp>
 
-#include <vtkCamera.h>
 #include <vtkGenericOpenGLRenderWindow.h>
 
 #include "app/ui/Dialogs.h"
 #include "app/ui/Log.h"
+#include "app/ui/ModuleForm.h"
 #include "app/ui/SlotGuard.h"
 #include "intrinsic/ErrorAnalysis.h"
 #include "intrinsic/Undistortion.h"
@@ -41,26 +41,9 @@ using namespace vantiro::intrinsic;
 
 namespace {
 
-QCheckBox* checkBox(QWidget* parent, const char* name, const QString& text, bool checked = false)
-{
-    auto* box = new QCheckBox(text, parent);
-    box->setObjectName(QLatin1String(name));
-    box->setChecked(checked);
-    return box;
-}
-
-QGroupBox* groupBox(QWidget* parent, const char* name, const QString& title)
-{
-    auto* group = new QGroupBox(title, parent);
-    group->setObjectName(QLatin1String(name));
-    return group;
-}
-
-QColor toQColor(const cv::Vec3d& color)
-{
-    const cv::Vec3b c = toRgb8(color);
-    return QColor(c[0], c[1], c[2]);
-}
+using moduleform::checkBox;
+using moduleform::groupBox;
+using moduleform::toQColor;
 
 QString fixed4(double v)
 {
@@ -173,8 +156,6 @@ void IntrinsicCalibrationWidget::buildForm()
     radial->addWidget(check_fix_k4, 2, 0);
     radial->addWidget(check_fix_k5, 2, 1);
     radial->addWidget(check_fix_k6, 2, 2);
-    for (QCheckBox* k : {check_fix_k4, check_fix_k5, check_fix_k6})
-        k->setVisible(false);
     right->addWidget(group_use_radial_distortion);
 
     check_use_tangential_distortion = checkBox(this, "check_use_tangential_distortion",
@@ -252,9 +233,7 @@ void IntrinsicCalibrationWidget::buildForm()
     showErrorLabels(false);
 
     widget_vtk->renderWindow()->AddRenderer(m_renderer);
-    m_renderer->SetBackground(0.3, 0.6, 0.9);
-    m_renderer->SetBackground2(0.9, 0.9, 0.9);
-    m_renderer->GradientBackgroundOn();
+    moduleform::setTargetViewBackground(m_renderer);
 }
 
 void IntrinsicCalibrationWidget::connectForm()
@@ -269,26 +248,12 @@ void IntrinsicCalibrationWidget::connectForm()
     connect(tab_quality, &QualityTab::imageClicked, list_images, [this](int row) { list_images->setCurrentRow(row); });
     connect(list_images, &QListWidget::itemChanged, this, &IntrinsicCalibrationWidget::onItemChanged);
     TNQ::installCheckAllMenu(list_images);
-    connect(check_use_rational_model, &QCheckBox::toggled, this, [this](bool on) {
-        for (QCheckBox* k : {check_fix_k4, check_fix_k5, check_fix_k6}) {
-            k->setChecked(false);
-            k->setVisible(on);
-        }
-    });
-    connect(groupBox_UseIntrinsicGuess, &QGroupBox::toggled, this, [this](bool on) {
-        if (on)
-            return;
-        check_fix_focal->setChecked(false);
-        check_fix_pp->setChecked(false);
-    });
-    connect(group_use_radial_distortion, &QGroupBox::toggled, this, [this](bool on) {
-        if (on)
-            return;
-        check_fix_k1->setChecked(true);
-        check_fix_k2->setChecked(true);
-        check_fix_k3->setChecked(true);
-        check_use_rational_model->setChecked(false);
-    });
+    moduleform::coupleLensModelBoxes({groupBox_UseIntrinsicGuess,
+                                      check_fix_focal,
+                                      check_fix_pp,
+                                      group_use_radial_distortion,
+                                      {check_fix_k1, check_fix_k2, check_fix_k3, check_fix_k4, check_fix_k5, check_fix_k6},
+                                      check_use_rational_model});
     connect(groupBox_PreviewUndistortion, &QGroupBox::toggled, this, [this](bool) {
         const QSignalBlocker block(tabWidget);
         tabWidget->setCurrentIndex(0);
@@ -446,17 +411,7 @@ void IntrinsicCalibrationWidget::calibrate()
         tab_quality->setQuality(result.quality);
         if (!groupBox_PreviewUndistortion->isEnabled())
             groupBox_PreviewUndistortion->setEnabled(true);
-        vtkCamera* camera = m_renderer->GetActiveCamera();
-        camera->SetPosition(0, 0, -1);
-        camera->SetFocalPoint(0, 0, 1);
-        camera->SetViewUp(0, -1, 0);
-        update3dView();
-        // From behind the camera, a little to the side and above, so that depth shows.
-        m_renderer->ResetCamera();
-        camera->Azimuth(30);
-        camera->Elevation(20);
-        camera->OrthogonalizeViewUp();
-        m_renderer->ResetCamera();
+        moduleform::showFromBehindCamera(m_renderer, [this] { update3dView(); });
     }
     updateView();
 }

@@ -20,7 +20,7 @@ TEST(CliArguments, UsageHelpAndUnknownCommands)
     // The overview names every command; each command explains itself, options included.
     const QString overview = run({"--help"}).out;
     const std::pair<const char*, const char*> helps[] = {
-        {"detect", "--write-corners"},   {"intrinsic", "--outlier-threshold PX"}, {"stereo", "--primary-images IMAGE..."},
+        {"detect", "--write-corners"},   {"intrinsic", "--outlier-threshold PX"}, {"stereo", "--rectified-size WxH"},
         {"patterns", "--projector WxH"}, {"decode", "--float"},                   {"synth", "--secondary-camera MODEL"},
         {"demo", "--workdir DIR"},
     };
@@ -75,8 +75,8 @@ TEST(CliArguments, UsageErrorsAreOneLineAndWriteNothing)
         {{"detect", image}, "no target given: use --target KIND:... or --settings FILE (no MainWindowSettings.ini in"},
         {{"detect", "--settings", work.filePath("none.ini"), image}, work.filePath("none.ini") + ": no such file"},
         {{"detect", "--target", kTarget, "--settings", dataSet(), image}, "give either --target or --settings, not both"},
-        {{"detect", "--workdir", work.filePath("gone"), "--target", kTarget, image},
-         "working directory does not exist: " + work.filePath("gone")},
+        {{"detect", "--workdir", image + "/results", "--target", kTarget, image},
+         "cannot create the working directory " + image + "/results"},
         {{"detect", "--workdir", bad.path(), image},
          bad.filePath("MainWindowSettings.ini") + ": key \"MainWindowSettings/spinBox_ChessboardNumSquaresX\" has the value \"ten\""},
         {{"detect", "--settings", image, image}, image + ": not a settings file"},
@@ -91,6 +91,11 @@ TEST(CliArguments, UsageErrorsAreOneLineAndWriteNothing)
          "5 primary images but 4 secondary images; the lists must pair up"},
         {{"stereo", "--target", kTarget, "--primary-images", primary, "--secondary-images", secondary, "--secondary-name", "Cam0"},
          "the primary and the secondary need different names"},
+        {{"stereo", "--target", kTarget, "--primary-images", primary, "--secondary-images", secondary, "--alpha", "0.5"},
+         "--alpha belongs to the rectification: add --rectify"},
+        {{"stereo", "--target", kTarget, "--primary-images", primary, "--secondary-images", secondary, "--rectify",
+          "--rectified-size", "640"},
+         "--rectified-size must be WIDTHxHEIGHT in pixels"},
         // Structured light.
         {{"patterns", "--projector", "1024x0"}, "--projector must be WIDTHxHEIGHT in pixels (1..999999 each), not \"1024x0\""},
         {{"patterns"}, "no projector resolution given: use --projector WIDTHxHEIGHT"},

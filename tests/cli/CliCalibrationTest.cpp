@@ -308,3 +308,32 @@ TEST(CliCalibration, StereoWritesBothIntrinsicsAndTheProject)
     ASSERT_EQ(again.status, ProjectReadResult::Status::Ok);
     EXPECT_LT(cv::norm(again.objects[1].t - project.objects[1].t), 0.1);
 }
+
+TEST(CliCalibration, StereoRectifiesIntoAWorkingDirectoryItCreates)
+{
+    // Copies of the pairs, so that the "Rectified" folder goes into this test's folder.
+    QTemporaryDir dir;
+    const QString images = dir.path() + "/pairs", workdir = dir.path() + "/new/results";
+    QDir().mkpath(images);
+    for (const QString& name : QDir(dataSet() + "/stereo").entryList({"*.png"}, QDir::Files))
+        QFile::copy(dataSet() + "/stereo/" + name, images + "/" + name);
+    const CliRun r = run({"stereo", "--workdir", workdir, "--target", kTarget, "--primary-images",
+                          images + "/primary_*.png", "--secondary-images", images + "/secondary_*.png", "--fix", "k3",
+                          "--rectify", "--alpha", "0.25", "--rectified-size", "400x300", "--write-rectified"});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString() << r.out.toStdString();
+    const QString file = workdir + "/Cam0_Cam1.rectification.yml";
+    EXPECT_TRUE(r.out.contains("Rectification parameters saved to:\n" + file + "\n\n"));
+    EXPECT_TRUE(r.out.endsWith("Rectified secondary images written to:\n" + images + "/Rectified/\n\n"));
+    cv::FileStorage fs(file.toStdString(), cv::FileStorage::READ);
+    cv::Size size;
+    fs["newImageSize"] >> size;
+    EXPECT_EQ(size, cv::Size(400, 300));
+    EXPECT_EQ(double(fs["alpha"]), 0.25);
+    EXPECT_EQ(int(fs["flags"]), 1024);
+
+    // Every image of both lists, rectified to the size asked for.
+    const QStringList written = filesIn(images + "/Rectified");
+    EXPECT_EQ(written.size(), 10);
+    for (const QString& name : written)
+        EXPECT_EQ(cv::imread((images + "/Rectified/" + name).toStdString()).size(), cv::Size(400, 300)) << name.toStdString();
+}

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 
+#include "support/TestSupport.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -82,15 +84,6 @@ struct CornerFileSet
     StereoState state() const { return loaded(paths); }
 };
 
-// Texts of the segments in colour c, joined.
-QString inColour(const RecordingLogSink& log, const QString& c)
-{
-    QString out;
-    for (const auto& s : log.segments)
-        if (s.color == c)
-            out += s.text;
-    return out;
-}
 
 } // namespace
 
@@ -184,7 +177,7 @@ TEST(StereoWorkflow, RenderedPairsAreDetectedCalibratedLoggedReusedAndWritten)
     ASSERT_TRUE(heading);
     EXPECT_TRUE(heading->bold);
     EXPECT_TRUE(log.text().contains("Target Type: Chessboard\nNum Squares X = 10\n"));
-    EXPECT_EQ(inColour(log, logcolor::Green), "0 1 2 3 4 5 ");
+    EXPECT_EQ(test::textInColour(log, logcolor::Green), "0 1 2 3 4 5 ");
     EXPECT_TRUE(log.text().contains("Extrinsic calibration with 6/6 image sets...\n\n"));
     const auto f4 = [](double v) { return QString::number(v, 'f', 4); };
     const QString expected = QString("Estimated extrinsics (Right w.r.t Left coordinate system):\n\nTranslation vector:\n"
@@ -251,9 +244,9 @@ TEST(StereoWorkflow, RenderedPairsAreDetectedCalibratedLoggedReusedAndWritten)
     RecordingLogSink second;
     r = calibrateStereo(state, req, {}, second);
     ASSERT_EQ(r.status, StereoStatus::Calibrated) << second.text().toStdString();
-    EXPECT_EQ(inColour(second, logcolor::Reused), "0 2 3 4 5 ");
-    EXPECT_EQ(inColour(second, logcolor::Secondary), "1 ");
-    EXPECT_TRUE(inColour(second, logcolor::Green).isEmpty());
+    EXPECT_EQ(test::textInColour(second, logcolor::Reused), "0 2 3 4 5 none\n\n");
+    EXPECT_EQ(test::textInColour(second, logcolor::Secondary), "1 ");
+    EXPECT_TRUE(test::textInColour(second, logcolor::Green).isEmpty());
     EXPECT_TRUE(second.text().contains("with 4/6 image sets"));
     EXPECT_EQ(r.usedPairs, std::vector<int>({0, 2, 4, 5}));
     EXPECT_FALSE(state.primary[3].checked || state.secondary[3].checked);
@@ -307,7 +300,7 @@ TEST(StereoWorkflow, FailedDetectionDisablesPairsAndAbortStopsAtAnImage)
     StereoState state = blank.state();
     RecordingLogSink log, aborted;
     EXPECT_EQ(calibrateStereo(state, request(), {}, log).status, StereoStatus::NoPairs);
-    EXPECT_EQ(inColour(log, logcolor::Red), "0 1 2 Target detection failed on all images or none were selected!\n\n");
+    EXPECT_EQ(test::textInColour(log, logcolor::Red), "0 1 2 Target detection failed on all images or none were selected!\n\n");
     for (size_t i = 0; i < 3; ++i)
         EXPECT_FALSE(state.primary[i].checked || state.secondary[i].checked) << i;
 
@@ -321,7 +314,7 @@ TEST(StereoWorkflow, FailedDetectionDisablesPairsAndAbortStopsAtAnImage)
     const StereoResult r = calibrateStereo(state, request(), hooks, aborted);
     EXPECT_EQ(r.status, StereoStatus::Aborted);
     EXPECT_TRUE(aborted.text().endsWith("Detecting targets: 0 Calibration aborted \n\n")) << aborted.text().toStdString();
-    EXPECT_EQ(inColour(aborted, logcolor::Red), "Calibration aborted \n\n");
+    EXPECT_EQ(test::textInColour(aborted, logcolor::Red), "Calibration aborted \n\n");
     ASSERT_GE(progress.size(), 2u);
     EXPECT_TRUE(progress.front() == 3 && std::is_sorted(progress.begin(), progress.end()) && progress.back() <= 33)
         << "done of 3 pairs, from 0, never backwards";
@@ -333,7 +326,7 @@ TEST(StereoWorkflow, FailedDetectionDisablesPairsAndAbortStopsAtAnImage)
 
 TEST(StereoWorkflow, PairsDetectedOnManyWorkersLogAndKeepWhatOneWorkerDoes)
 {
-    // Pair 1's primary shows nothing, so its unreadable secondary is never looked at; pair 2's
+    // Pair 1's primary shows nothing and its secondary cannot be read (both are reported); pair 2's
     // secondary cannot be read; pair 4 is unchecked.
     QTemporaryDir dir;
     QStringList paths[2];
@@ -351,14 +344,15 @@ TEST(StereoWorkflow, PairsDetectedOnManyWorkersLogAndKeepWhatOneWorkerDoes)
             << logs[k].text().toStdString();
     }
     setDetectionWorkerCount(0);
-    EXPECT_EQ(inColour(logs[1], logcolor::Green), "0 3 5 6 7 ");
-    EXPECT_EQ(inColour(logs[1], logcolor::Red), "1 2 ");
-    EXPECT_EQ(inColour(logs[1], logcolor::Secondary), "4 ");
-    EXPECT_EQ(inColour(logs[1], logcolor::Orange), "Warning: Image could not be read: " + paths[1][2] +
-                                                       " (not a PNG, JPEG, TIFF or BMP image)\n");
+    EXPECT_EQ(test::textInColour(logs[1], logcolor::Green), "0 3 5 6 7 ");
+    EXPECT_EQ(test::textInColour(logs[1], logcolor::Red), "1 2 ");
+    EXPECT_EQ(test::textInColour(logs[1], logcolor::Secondary), "4 ");
+    EXPECT_EQ(test::textInColour(logs[1], logcolor::Orange),
+              "Warning: Image could not be read: " + paths[1][1] + " (not a PNG, JPEG, TIFF or BMP image)\n" +
+                  "Warning: Image could not be read: " + paths[1][2] + " (not a PNG, JPEG, TIFF or BMP image)\n");
     EXPECT_EQ(logs[0].text(), logs[1].text());
     for (const QString& c : {logcolor::Green, logcolor::Red, logcolor::Secondary, logcolor::Orange})
-        EXPECT_EQ(inColour(logs[0], c), inColour(logs[1], c));
+        EXPECT_EQ(test::textInColour(logs[0], c), test::textInColour(logs[1], c));
     for (size_t i = 0; i < 8; ++i) {
         const StereoPair &a = states[0].pairs[i], &b = states[1].pairs[i];
         EXPECT_TRUE(a.primaryPoints == b.primaryPoints && a.secondaryPoints == b.secondaryPoints &&
@@ -382,7 +376,7 @@ TEST(StereoWorkflow, OutliersAreReportedAndRemovedOnlyWhenAsked)
     ASSERT_EQ(r.status, StereoStatus::Calibrated) << log.text().toStdString();
     EXPECT_TRUE(r.outliersFound);
     EXPECT_TRUE(log.text().contains("Detected outliers [Idx:Num]: 2:1 "));
-    EXPECT_EQ(inColour(log, "orange"), "2:1 \n\nCalibrate again to exclude the detected outliers!\n\n");
+    EXPECT_EQ(test::textInColour(log, "orange"), "2:1 \n\nCalibrate again to exclude the detected outliers!\n\n");
     const StereoPair& pair = state.pairs[2];
     EXPECT_EQ((std::vector<size_t>{pair.objectPoints.size(), pair.secondaryPoints.size(), pair.primaryProjected.size()}),
               std::vector<size_t>(3, 53));
@@ -419,7 +413,7 @@ TEST(StereoWorkflow, LibraryErrorsEndTheRunWithTheModulesMessage)
     RecordingLogSink log;
     const StereoResult r = calibrateStereo(state, request(), hooks, log);
     EXPECT_EQ(r.status, StereoStatus::LibraryError);
-    const QString red = inColour(log, logcolor::Red);
+    const QString red = test::textInColour(log, logcolor::Red);
     EXPECT_TRUE(red.startsWith("OpenCV exception caught:\n")) << red.toStdString();
     EXPECT_TRUE(red.endsWith("Aborting.\n\n"));
     EXPECT_FALSE(reported.isEmpty());
@@ -482,6 +476,47 @@ TEST(StereoWorkflow, CornersPairByIdOrByTargetPosition)
     EXPECT_EQ(p1, (std::vector<cv::Point2f>{{100, 5}, {102, 5}}));
 }
 
+TEST(StereoWorkflow, SizesComeFromTheImagesANewTargetIsReadAgainAndBothSidesAreRead)
+{
+    CornerFileSet set(4);
+    StereoState state = set.state();
+    StereoRequest req = request();
+    // Start values stored for another resolution.
+    req.options.secondary.useIntrinsicGuess = true;
+    req.secondary.K = cv::Mat(stereo_synth::defaultRig().cam[1].K, true);
+    req.secondary.imageSize = cv::Size(640, 480);
+    std::vector<cv::Size> handed;
+    StereoHooks hooks;
+    hooks.storeSecondaryIntrinsics = [&handed](int, const cv::Mat&, const cv::Mat&, cv::Size s) { handed.push_back(s); };
+    RecordingLogSink log;
+    const StereoResult r = calibrateStereo(state, req, hooks, log);
+    ASSERT_EQ(r.status, StereoStatus::Calibrated) << log.text().toStdString();
+    EXPECT_EQ(handed, std::vector<cv::Size>({cv::Size(1280, 960)}));
+    EXPECT_EQ(r.imageSize[1], cv::Size(1280, 960));
+    EXPECT_EQ(test::textInColour(log, "orange"), "Warning: The intrinsics of Right belong to images of 640x480 px, its images "
+                                       "are 1280x960 px.\n\n");
+    // Without removal the analysis still reports that nothing was removed.
+    EXPECT_EQ(test::textInColour(log, logcolor::Reused), "none\n\n");
+
+    // The same target reuses the corners; another square size reads every pair again.
+    RecordingLogSink same, other;
+    calibrateStereo(state, req, {}, same);
+    EXPECT_EQ(test::textInColour(same, logcolor::Reused), "0 1 2 3 none\n\n");
+    req.target.squareWidth = 30.0;
+    calibrateStereo(state, req, {}, other);
+    EXPECT_EQ(test::textInColour(other, logcolor::Green), "0 1 2 3 ");
+
+    // A primary without its target: the secondary is read all the same.
+    CornerFileSet broken(3);
+    QFile::remove(intrinsic::cornerFilePath(broken.paths[0][0]));
+    QFile::remove(broken.paths[1][0]);
+    StereoState failing = broken.state();
+    RecordingLogSink failed;
+    calibrateStereo(failing, request(), {}, failed);
+    EXPECT_TRUE(test::textInColour(failed, "orange").contains("Warning: Image could not be read: " + broken.paths[1][0]))
+        << failed.text().toStdString();
+}
+
 // A guess that is not a rotation is not used; results that are not finite or plausible are named.
 TEST(StereoWorkflow, BadGuessesAndUnusableResults)
 {
@@ -492,7 +527,7 @@ TEST(StereoWorkflow, BadGuessesAndUnusableResults)
     RecordingLogSink log;
     StereoResult r = calibrateStereo(state, request(), {}, log);
     ASSERT_EQ(r.status, StereoStatus::Calibrated) << log.text().toStdString();
-    EXPECT_EQ(inColour(log, logcolor::Orange),
+    EXPECT_EQ(test::textInColour(log, logcolor::Orange),
               "Warning: The extrinsic guess is not a rotation and a finite translation; it is not used.\n\n");
     EXPECT_TRUE(isRotation(cv::Matx33d(state.R)));
 

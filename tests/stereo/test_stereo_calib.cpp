@@ -421,4 +421,32 @@ TEST(StereoCalibrate, AgreesWithTheLibraryAndTheTruth)
     }
 }
 
+// Without a guess each camera is first calibrated alone; with the thin-prism model (and without the
+// tilted one) the library takes twelve coefficients there, not fourteen. The result is the library's
+// stereo adjustment started from those single-camera calibrations.
+TEST(StereoCalibrate, ThinPrismWithoutAGuessStartsFromTwelveCoefficientCalibrations)
+{
+    const Views v = makeViews(kRig, 13, 0.2, 50);
+    const int flags = cv::CALIB_THIN_PRISM_MODEL;
+    StereoCalibrate ours;
+    ASSERT_NO_THROW(execute(ours, v, flags, flags));
+    cv::Mat K[2], D[2], R, T, E, F, ourR;
+    for (int k = 0; k < 2; ++k) {
+        K[k] = cv::Mat(cv::Matx33d(100, 0, 50, 0, 100, 50, 0, 0, 1), true);
+        D[k] = cv::Mat::zeros(1, 12, CV_64F);
+        cv::calibrateCamera(v.object, v.image[k], kSize, K[k], D[k], cv::noArray(), cv::noArray(), flags, kCriteria);
+    }
+    cv::stereoCalibrate(v.object, v.image[0], v.image[1], K[0], D[0], K[1], D[1], kSize, R, T, E, F,
+                        flags | kGuess, kCriteria);
+    for (int k = 0; k < 2; ++k) {
+        EXPECT_LT(cv::norm(ours.m_cameraMatrix[k], K[k], cv::NORM_INF), 2e-3) << "camera " << k + 1;
+        EXPECT_LT(cv::norm(ours.m_distCoeffs[k], fourteen(D[k]), cv::NORM_INF), 2e-3) << "camera " << k + 1;
+        EXPECT_EQ(ours.m_distCoeffs[k].at<double>(12), 0.0);
+        EXPECT_EQ(ours.m_distCoeffs[k].at<double>(13), 0.0);
+    }
+    ours.GetRotationMatrix(ourR);
+    EXPECT_LT(cv::norm(ourR, R, cv::NORM_INF), 2e-5);
+    EXPECT_LT(cv::norm(ours.m_T, T.reshape(1, 3), cv::NORM_INF), 2e-3);
+}
+
 } // namespace

@@ -30,6 +30,15 @@ QString pathIn(const QTemporaryDir& dir, const QString& name)
     return dir.path() + QLatin1Char('/') + name;
 }
 
+QString textInColour(const RecordingLogSink& log, const QString& colour)
+{
+    QString out;
+    for (const auto& segment : log.segments)
+        if (segment.color == colour)
+            out += segment.text;
+    return out;
+}
+
 void writeFile(const QString& path, const QByteArray& data)
 {
     QFile f(path);

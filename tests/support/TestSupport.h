@@ -3,6 +3,8 @@
 #include <QString>
 #include <QTemporaryDir>
 
+#include "app/LogSink.h"
+
 namespace vantiro::test {
 
 // Directory under the build tree where tests leave artefacts worth looking at (screenshots).
@@ -14,6 +16,8 @@ void resetUserSettings();
 // Absolute path of a file inside a temporary directory.
 QString pathIn(const QTemporaryDir& dir, const QString& name);
 
+// The texts a core routine logged in colour, joined.
+QString textInColour(const RecordingLogSink& log, const QString& colour);
 // Writes data to path (replacing it); the test fails at once when it cannot.
 void writeFile(const QString& path, const QByteArray& data);
 
