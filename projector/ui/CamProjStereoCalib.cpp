@@ -27,6 +27,7 @@
 #include "app/ui/SlotGuard.h"
 #include "projector/CapturedSets.h"
 #include "projector/ExtrinsicInputWriter.h"
+#include "stereo/ui/ExtrinsicStereoCalibrationWidget.h"
 #include "widgets/ImageLabelWidget.h"
 #include "widgets/ImageListMenu.h"
 
@@ -466,4 +467,30 @@ void CamProjStereoCalib::writeExtrinsicInput()
         [this](const QString& title, const QString& text) { return vantiro::dialogs::askYesNo(this, title, text); },
         *m_log);
     pushButton_ExtrinsicProjectorCamera->setEnabled(true);
+}
+
+void CamProjStereoCalib::handOverTo(ExtrinsicStereoCalibrationWidget* stereo)
+{
+    if (!stereo)
+        return;
+    const std::shared_ptr<SensorObject> camera = objectAtRow(comboBox_sensor->currentIndex());
+    const std::shared_ptr<SensorObject> projector = objectAtRow(comboBox_projector->currentIndex());
+    if (camera && projector)
+        stereo->selectSensors(camera->id, projector->id);
+    // Each box follows its twin with its own signals blocked, so that the change does not come back.
+    const auto couple = [](QComboBox* ours, QComboBox* theirs) {
+        connect(theirs, &QComboBox::currentIndexChanged, ours, [ours](int index) {
+            const QSignalBlocker block(ours);
+            ours->setCurrentIndex(index);
+        });
+        connect(ours, &QComboBox::currentIndexChanged, theirs, [theirs](int index) {
+            const QSignalBlocker block(theirs);
+            theirs->setCurrentIndex(index);
+        });
+    };
+    couple(comboBox_sensor, stereo->comboBox_primary);
+    couple(comboBox_projector, stereo->comboBox_secondary);
+    const QString W = workingDirectory();
+    stereo->setImageLists(camproj::extrinsicDataImages(W, comboBox_sensor->currentText()),
+                          camproj::extrinsicDataImages(W, comboBox_projector->currentText()));
 }

@@ -11,6 +11,7 @@
 #include "projector/ProjectorCorners.h"
 #include "targets/TargetSettings.h"
 
+class ExtrinsicStereoCalibrationWidget;
 class ImageLabelWidget;
 class QComboBox;
 class QDoubleSpinBox;
@@ -57,6 +58,10 @@ public:
     void writeExtrinsicInput();
     // Shows the current tab's view of the current set.
     void refreshViews();
+    // "Open Extrinsic Camera-Projector Module", once the main window has opened stereo: selects the
+    // camera and the projector there, hands it the views written for both and keeps its object
+    // boxes and ours in step from then on.
+    void handOverTo(ExtrinsicStereoCalibrationWidget* stereo);
 
     int currentSet() const { return m_currentSet; }
     int currentRow() const { return m_currentRow; }

@@ -407,6 +407,7 @@ TEST_F(CornerJob, SizeMismatchStopsTheJob)
     EXPECT_EQ(error->text, "Error: Image 1 has different size 160x120 as the previous ones 320x240, aborting.\n\n");
     EXPECT_EQ(error->color, vantiro::logcolor::Red);
     EXPECT_FALSE(log.text().contains("Decoding"));
+    EXPECT_FALSE(log.text().contains("Calibration aborted")) << "stopped by the error, not by the user";
 
     // Corners already known skip detection; the decoding then meets the other size.
     corners.assign(3, CornerSet());

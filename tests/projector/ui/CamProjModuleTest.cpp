@@ -11,6 +11,9 @@
 #include "app/ui/Dialogs.h"
 #include "app/ui/MainWindow.h"
 #include "projector/ui/CamProjStereoCalib.h"
+#include "sensors/ui/SensorTree.h"
+#include "stereo/StereoWorkflow.h"
+#include "stereo/ui/ExtrinsicStereoCalibrationWidget.h"
 #include "support/TestSupport.h"
 #include "widgets/ImageLabelWidget.h"
 
@@ -209,4 +212,43 @@ TEST_F(CamProjModuleTest, NoSetsExplainsTheLayoutAndANewResolutionNeedsANewLoad)
     detect();
     EXPECT_TRUE(log().endsWith("Image list is empty, aborting.\n\n"));
     EXPECT_FALSE(module->pushButton_WriteExtrinsicCalibrationInput->isEnabled());
+}
+
+TEST_F(CamProjModuleTest, HandOverOpensTheStereoModuleOnTheWrittenViewsWithBothObjects)
+{
+    // A third object as the projector, so that the stereo window's own start selection is not enough.
+    window->ui.widget_sensors->addObject();
+    ASSERT_EQ(module->comboBox_projector->count(), 3);
+    module->comboBox_projector->setCurrentIndex(2);
+    ASSERT_EQ(module->comboBox_projector->currentText(), "Cam2");
+    load();
+    detect();
+    QTest::mouseClick(module->pushButton_WriteExtrinsicCalibrationInput, Qt::LeftButton);
+    ASSERT_TRUE(log().endsWith("Use Extrinsic Stereo module for extrinsic camera-projector calibration.\n\n"));
+
+    QTest::mouseClick(module->pushButton_ExtrinsicProjectorCamera, Qt::LeftButton);
+    ExtrinsicStereoCalibrationWidget* stereo = window->stereoWindow();
+    ASSERT_TRUE(stereo);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(stereo));
+    EXPECT_EQ(stereo->comboBox_primary->currentText(), "Cam0");
+    EXPECT_EQ(stereo->comboBox_secondary->currentText(), "Cam2");
+    const QString data = s_dir->path() + "/ExtrinsicCalibrationData/";
+    ASSERT_EQ(stereo->list_images_primary->count(), 2);
+    ASSERT_EQ(stereo->list_images_secondary->count(), 2);
+    EXPECT_EQ(stereo->list_images_primary->item(1)->text(), "cam_view_1.png");
+    EXPECT_EQ(stereo->list_images_secondary->item(0)->text(), "proj_view_0.png");
+    ASSERT_EQ(stereo->state().primary.size(), 2u);
+    EXPECT_EQ(stereo->state().primary[1].path, data + "Cam0/cam_view_1.png");
+    EXPECT_EQ(stereo->state().secondary[0].path, data + "Cam2/proj_view_0.png");
+
+    // The object boxes stay coupled both ways, row for row.
+    stereo->comboBox_secondary->setCurrentIndex(1);
+    EXPECT_EQ(module->comboBox_projector->currentText(), "Cam1");
+    module->comboBox_sensor->setCurrentIndex(2);
+    EXPECT_EQ(stereo->comboBox_primary->currentText(), "Cam2");
+    EXPECT_EQ(stereo->comboBox_secondary->currentText(), "Cam1");
+    // A second press opens a second stereo window; the first stays open.
+    QTest::mouseClick(module->pushButton_ExtrinsicProjectorCamera, Qt::LeftButton);
+    EXPECT_NE(window->stereoWindow(), stereo);
+    EXPECT_TRUE(stereo->isVisible());
 }
