@@ -93,15 +93,8 @@ int runCamProj(const QStringList& arguments, Console& console)
     const MainWindowSettings target = targetFromOptions(parser, workdir);
     const cv::Size projector = projectorFromOptions(parser, workdir);
     StereoRequest request;
-    request.target = target;
-    request.primary.id = 0;
-    request.primary.name = parser.value(QStringLiteral("camera-name"), QStringLiteral("Cam0"));
-    request.secondary.id = 1;
-    request.secondary.name = parser.value(QStringLiteral("projector-name"), QStringLiteral("Cam1"));
-    checkObjectName(request.primary.name, QStringLiteral("camera-name"));
-    checkObjectName(request.secondary.name, QStringLiteral("projector-name"));
-    if (request.primary.name == request.secondary.name)
-        throw UsageError(QStringLiteral("the camera and the projector need different names"));
+    readStereoSensors(parser, target, QStringLiteral("camera-name"), QStringLiteral("projector-name"),
+                      QStringLiteral("camera and the projector"), request);
     camproj::CornerJobOptions options;
     options.target = target;
     options.homographyRadius = parser.intValue(QStringLiteral("radius"), 10, 2, 9999);

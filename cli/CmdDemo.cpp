@@ -136,6 +136,20 @@ Intrinsics readIntrinsics(const QString& path)
     return in;
 }
 
+// The project (world Cam0) a calibration command wrote; an unread one when the command failed.
+ProjectReadResult readProjectAfter(const Step& run, const QString& workdir)
+{
+    ProjectReadResult project;
+    if (run.status != 0)
+        return project;
+    try {
+        project = readProjectFile(proposedProjectPath(workdir, QStringLiteral("Cam0")));
+    } catch (const cv::Exception&) {
+        project.status = ProjectReadResult::Status::InvalidStructure;
+    }
+    return project;
+}
+
 // Where the views put the target in a camera's image: the hulls of the projected inner corners.
 cv::Mat coverage(const CameraModel& camera, const vantiro::synth::BoardPattern& board,
                  const std::vector<vantiro::synth::TargetPose>& poses)
@@ -546,14 +560,7 @@ int runDemo(const QStringList& arguments, Console& console)
         QStringList failed;
         const Intrinsics cam0 = readIntrinsics(workdir + QStringLiteral("/Cam0.intrinsics.yml"));
         const Intrinsics cam1 = readIntrinsics(workdir + QStringLiteral("/Cam1.intrinsics.yml"));
-        ProjectReadResult project;
-        if (run.status == 0) {
-            try {
-                project = readProjectFile(proposedProjectPath(workdir, QStringLiteral("Cam0")));
-            } catch (const cv::Exception&) {
-                project.status = ProjectReadResult::Status::InvalidStructure;
-            }
-        }
+        const ProjectReadResult project = readProjectAfter(run, workdir);
         if (run.status != 0 || !cam0.ok || !cam1.ok || project.status != ProjectReadResult::Status::Ok ||
             project.objects.size() != 2) {
             failed << QStringLiteral("the command failed (exit %1): %2").arg(run.status).arg(tail(run.log));
@@ -747,14 +754,7 @@ int runDemo(const QStringList& arguments, Console& console)
                           .arg(seconds(run.ms), quoted(args)));
         QStringList failed;
         const Intrinsics proj = readIntrinsics(workdir + QStringLiteral("/Proj.intrinsics.yml"));
-        ProjectReadResult project;
-        if (run.status == 0) {
-            try {
-                project = readProjectFile(proposedProjectPath(workdir, QStringLiteral("Cam0")));
-            } catch (const cv::Exception&) {
-                project.status = ProjectReadResult::Status::InvalidStructure;
-            }
-        }
+        const ProjectReadResult project = readProjectAfter(run, workdir);
         if (run.status != 0 || !proj.ok || project.status != ProjectReadResult::Status::Ok || project.objects.size() != 2) {
             failed << QStringLiteral("the command failed (exit %1): %2").arg(run.status).arg(tail(run.log));
         } else {

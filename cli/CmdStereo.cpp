@@ -96,15 +96,8 @@ int runStereo(const QStringList& arguments, Console& console)
                              .arg(secondaryImages.size()));
 
     StereoRequest request;
-    request.target = target;
-    request.primary.id = 0;
-    request.primary.name = parser.value(QStringLiteral("primary-name"), QStringLiteral("Cam0"));
-    request.secondary.id = 1;
-    request.secondary.name = parser.value(QStringLiteral("secondary-name"), QStringLiteral("Cam1"));
-    checkObjectName(request.primary.name, QStringLiteral("primary-name"));
-    checkObjectName(request.secondary.name, QStringLiteral("secondary-name"));
-    if (request.primary.name == request.secondary.name)
-        throw UsageError(QStringLiteral("the primary and the secondary need different names"));
+    readStereoSensors(parser, target, QStringLiteral("primary-name"), QStringLiteral("secondary-name"),
+                      QStringLiteral("primary and the secondary"), request);
     readStereoOptions(parser, request);
 
     const bool rectify = parser.isSet(QStringLiteral("rectify"));

@@ -74,6 +74,20 @@ void addStereoOptions(ArgParser& parser)
                                     "default to 5); the pairs are then calibrated once more without the outliers."));
 }
 
+void readStereoSensors(const ArgParser& parser, const MainWindowSettings& target, const QString& primaryOption,
+                       const QString& secondaryOption, const QString& roles, StereoRequest& request)
+{
+    request.target = target;
+    request.primary.id = 0;
+    request.primary.name = parser.value(primaryOption, QStringLiteral("Cam0"));
+    request.secondary.id = 1;
+    request.secondary.name = parser.value(secondaryOption, QStringLiteral("Cam1"));
+    checkObjectName(request.primary.name, primaryOption);
+    checkObjectName(request.secondary.name, secondaryOption);
+    if (request.primary.name == request.secondary.name)
+        throw UsageError(QStringLiteral("the %1 need different names").arg(roles));
+}
+
 void readStereoOptions(const ArgParser& parser, StereoRequest& request)
 {
     StereoOptions& o = request.options;

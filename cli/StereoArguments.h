@@ -15,6 +15,13 @@ class Console;
 // --primary-/--secondary- forms), --same-focal-length, the termination criteria and outlier removal.
 void addStereoOptions(ArgParser& parser);
 
+// request.target and the two sensors (ids 0 and 1) named by --<primaryOption> and
+// --<secondaryOption> (default Cam0 and Cam1), which must differ ("the <roles> need different
+// names"). Throws UsageError.
+void readStereoSensors(const ArgParser& parser, const MainWindowSettings& target, const QString& primaryOption,
+                       const QString& secondaryOption, const QString& roles,
+                       vantiro::stereo::StereoRequest& request);
+
 // request.options and the sensors' start values from those options. Throws UsageError.
 void readStereoOptions(const ArgParser& parser, vantiro::stereo::StereoRequest& request);
 
