@@ -16,6 +16,7 @@ int runIntrinsic(const QStringList& arguments, Console& console);
 int runStereo(const QStringList& arguments, Console& console);
 int runPatterns(const QStringList& arguments, Console& console);
 int runDecode(const QStringList& arguments, Console& console);
+int runCamProj(const QStringList& arguments, Console& console);
 int runSynth(const QStringList& arguments, Console& console);
 int runDemo(const QStringList& arguments, Console& console);
 int runTarget(const QStringList& arguments, Console& console);

@@ -73,22 +73,24 @@ TEST(CliDemo, ReportsEveryModuleAgainstTheTruth)
 {
     QTemporaryDir dir;
     const QString root = dir.path() + "/demo";
-    const CliRun r = run({"demo", "--workdir", root, "--poses", "4"});
+    const CliRun r = run({"demo", "--workdir", root, "--poses", "4", "--projector-sets", "4"});
     ASSERT_EQ(r.code, 0) << r.out.toStdString() << r.err.toStdString();
     EXPECT_TRUE(r.out.startsWith("Vantiro demo: synthetic data, calibrated and compared with the ground truth\n"
                                  "Working directory: " + root + "\n"));
-    for (const char* line : {"[1/5] Data set: chessboard:10x7:25, 640x480 px, 4 views, 4 pairs",
-                             "[2/5] Intrinsic calibration of Cam0 from 4 views", "      fx     ",
-                             "      PASS  intrinsic: ", "[3/5] Stereo calibration of Cam0 and Cam1 from 4 pairs",
-                             "      Cam1 x [mm]", "      PASS  stereo: ", "[4/5] Stereo rectification of the 4 pairs",
+    for (const char* line : {"[1/6] Data set: chessboard:10x7:25, 640x480 px, 4 views, 4 pairs, 4 Gray-code set(s)",
+                             "[2/6] Intrinsic calibration of Cam0 from 4 views", "      fx     ",
+                             "      PASS  intrinsic: ", "[3/6] Stereo calibration of Cam0 and Cam1 from 4 pairs",
+                             "      Cam1 x [mm]", "      PASS  stereo: ", "[4/6] Stereo rectification of the 4 pairs",
                              "      estimated rig: 4 pairs, 216 corners: vertical disparity mean ",
-                             "      PASS  rectification: ", "[5/5] Gray-code decoding", "      PASS  decoding: ",
-                             "Result: 4 of 4 modules pass"})
+                             "      PASS  rectification: ", "[5/6] Gray-code decoding", "      PASS  decoding: ",
+                             "[6/6] Camera-projector calibration of Cam0 and Proj from 4 capture sets",
+                             "      Proj fx     ", "      PASS  camera-projector: ", "Result: 5 of 5 modules pass"})
         EXPECT_TRUE(r.out.contains(line)) << line;
     EXPECT_FALSE(r.out.contains("FAIL"));
     // Each command's full output is kept, with the results it wrote.
     for (const char* file : {"intrinsic/Cam0.intrinsics.yml", "stereo/Cam0.project.yml", "decode/decoded_x.png",
                              "stereo/stereo.log", "stereo/Cam0_Cam1.rectification.yml",
-                             "data/stereo/Rectified/secondary_03.png"})
+                             "data/stereo/Rectified/secondary_03.png", "data/projector/Proj.intrinsics.yml",
+                             "data/projector/ExtrinsicCalibrationData/Proj/proj_view_3.yml"})
         EXPECT_TRUE(QFileInfo::exists(root + "/" + file)) << file;
 }
