@@ -9,6 +9,7 @@
 
 #include <algorithm>
 
+#include "Common/NaturalSort.h"
 #include "app/FileSet.h"
 #include "app/ImageFile.h"
 #include "intrinsic/IntrinsicFiles.h"
@@ -16,53 +17,6 @@
 #include "cli/TargetArgument.h"
 
 namespace cli {
-
-namespace {
-
-// Digit runs compare by value (leading zeros aside), everything else character by character.
-// Written out rather than left to the collator: its numeric mode does nothing under the C locale
-// that servers and CI machines run with.
-int naturalCompare(const QString& a, const QString& b)
-{
-    qsizetype i = 0, j = 0;
-    while (i < a.size() && j < b.size()) {
-        if (a[i].isDigit() && b[j].isDigit()) {
-            qsizetype ei = i, ej = j;
-            while (ei < a.size() && a[ei].isDigit())
-                ++ei;
-            while (ej < b.size() && b[ej].isDigit())
-                ++ej;
-            qsizetype si = i, sj = j;
-            while (si + 1 < ei && a[si] == QLatin1Char('0'))
-                ++si;
-            while (sj + 1 < ej && b[sj] == QLatin1Char('0'))
-                ++sj;
-            if (ei - si != ej - sj)
-                return ei - si < ej - sj ? -1 : 1;
-            for (qsizetype k = 0; k < ei - si; ++k)
-                if (a[si + k] != b[sj + k])
-                    return a[si + k] < b[sj + k] ? -1 : 1;
-            i = ei;
-            j = ej;
-            continue;
-        }
-        if (a[i] != b[j])
-            return a[i] < b[j] ? -1 : 1;
-        ++i;
-        ++j;
-    }
-    if (i < a.size() || j < b.size())
-        return i < a.size() ? 1 : -1;
-    return QString::compare(a, b); // "01" and "1": a stable, total order
-}
-
-} // namespace
-
-void naturalSort(QStringList& paths)
-{
-    std::stable_sort(paths.begin(), paths.end(),
-                     [](const QString& a, const QString& b) { return naturalCompare(a, b) < 0; });
-}
 
 namespace {
 
@@ -94,7 +48,7 @@ QStringList expandImageArguments(const QStringList& arguments)
             QStringList matches = dir.entryList({info.fileName()}, QDir::Files | QDir::Readable, QDir::NoSort);
             if (matches.isEmpty())
                 throw UsageError(QStringLiteral("no file matches \"%1\"").arg(arg));
-            naturalSort(matches);
+            TNQ::naturalSort(matches);
             for (const QString& m : matches)
                 files << QDir::cleanPath(dir.path() + QLatin1Char('/') + m);
             continue;
@@ -134,7 +88,7 @@ QStringList imagesInFolder(const QString& folder)
     const QDir dir(folder);
     QStringList names = dir.entryList(imageFilters(), QDir::Files, QDir::NoSort);
     names.removeDuplicates();
-    naturalSort(names);
+    TNQ::naturalSort(names);
     QStringList paths;
     for (const QString& n : names)
         paths << dir.filePath(n);

@@ -46,9 +46,6 @@ void checkObjectName(const QString& name, const QString& option);
 // The image files of a folder (png, jpg, jpeg, tif, tiff, bmp), sorted naturally.
 QStringList imagesInFolder(const QString& folder);
 
-// Sorts file names so that embedded numbers compare by value.
-void naturalSort(QStringList& paths);
-
 // --workdir (default: the current directory) as an absolute path; a missing folder is created.
 QString workingDirectoryOption(const ArgParser& parser);
 

@@ -51,6 +51,12 @@ constexpr double kMaxMeanDisparity = 0.25;     // px
 constexpr double kMaxDisparity = 1.0;          // px
 constexpr double kMinDecoded = 0.97;           // lit board pixels decoded to the true projector pixel (+-1)
 constexpr double kMinRejected = 0.98;          // unlit pixels left undecoded
+// Camera-projector: the projector is calibrated like a camera whose corners come from local
+// homographies on the decoded pixels.
+constexpr double kMaxProjectorFocalError = 0.005;  // relative
+constexpr double kMaxProjectorCornerError = 0.25;  // projector px, mean
+constexpr double kMaxProjectorRotationError = 0.1; // degrees
+constexpr double kMaxProjectorPositionError = 0.01; // relative to the baseline
 constexpr double kMaxRobotRotationError = 0.1;  // degrees, X and Y of the robot calibrations
 constexpr double kMaxRobotTranslationError = 1.0; // mm
 
@@ -130,6 +136,20 @@ Intrinsics readIntrinsics(const QString& path)
         fs["reprojErrRMS"] >> in.rms;
     in.ok = true;
     return in;
+}
+
+// The project (world Cam0) a calibration command wrote; an unread one when the command failed.
+ProjectReadResult readProjectAfter(const Step& run, const QString& workdir)
+{
+    ProjectReadResult project;
+    if (run.status != 0)
+        return project;
+    try {
+        project = readProjectFile(proposedProjectPath(workdir, QStringLiteral("Cam0")));
+    } catch (const cv::Exception&) {
+        project.status = ProjectReadResult::Status::InvalidStructure;
+    }
+    return project;
 }
 
 // Where the views put the target in a camera's image: the hulls of the projected inner corners.
@@ -304,16 +324,97 @@ double rotationAngleDegrees(const cv::Matx33d& a, const cv::Matx33d& b)
     return cv::norm(r) * 180.0 / CV_PI;
 }
 
+
+// Corner rows of a written corner file; empty when there is none (a set the job left out).
+std::vector<cv::Point2f> cornerRows(const QString& path)
+{
+    std::vector<cv::Point2f> points;
+    if (!QFileInfo::exists(path))
+        return points;
+    try {
+        cv::FileStorage fs(QFile::encodeName(path).toStdString(), cv::FileStorage::READ);
+        cv::Mat m;
+        if (fs.isOpened())
+            fs["corners"] >> m;
+        if (m.type() == CV_32FC2)
+            points.assign(m.begin<cv::Point2f>(), m.end<cv::Point2f>());
+    } catch (const cv::Exception&) {
+    }
+    return points;
+}
+
+struct ErrorStats
+{
+    int count = 0;
+    double sum = 0.0, squares = 0.0, max = 0.0;
+
+    void add(double e)
+    {
+        ++count;
+        sum += e;
+        squares += e * e;
+        max = std::max(max, e);
+    }
+    double mean() const { return count ? sum / count : 0.0; }
+    double rms() const { return count ? std::sqrt(squares / count) : 0.0; }
+};
+
+struct CornerErrors
+{
+    ErrorStats projector;     // all projector corners
+    ErrorStats edge;          // those whose window (10 x 10 camera px) is partly unlit
+    ErrorStats camera;        // the camera corners of the same rows
+};
+
+// Each projector corner written against where the projector really shows the target corner that the
+// camera corner of the same row belongs to (the true corner within 2 px of it).
+CornerErrors projectorCornerErrors(const QString& workdir, const QString& data, const Truth& truth,
+                                   const vantiro::synth::BoardPattern& board)
+{
+    CornerErrors e;
+    for (qsizetype s = 0; s < truth.projectorSets.size() && size_t(s) < truth.projectorPoses.size(); ++s) {
+        const QString n = QString::number(s);
+        const auto camera = cornerRows(workdir + QStringLiteral("/ExtrinsicCalibrationData/Cam0/cam_view_") + n + ".yml");
+        const auto projector = cornerRows(workdir + QStringLiteral("/ExtrinsicCalibrationData/Proj/proj_view_") + n + ".yml");
+        // NaN where the projector does not light the camera pixel.
+        const cv::Mat lit = cv::imread(QFile::encodeName(data + QLatin1Char('/') + truth.projectorTruthX.value(s)).toStdString(),
+                                       cv::IMREAD_UNCHANGED);
+        const vantiro::synth::TargetPose& pose = truth.projectorPoses[size_t(s)];
+        const auto corners = vantiro::synth::projectCorners(truth.captureCamera, board, pose, 0.0);
+        for (size_t i = 0; i < camera.size() && i < projector.size(); ++i) {
+            for (const auto& c : corners) {
+                const double cameraError = std::hypot(c.image.x - camera[i].x, c.image.y - camera[i].y);
+                if (cameraError > 2.0)
+                    continue;
+                const cv::Vec3d inCamera = pose.R * cv::Vec3d(c.board.x, c.board.y, 0.0) + pose.t;
+                const cv::Point2d p =
+                    vantiro::synth::projectToPixel(truth.projector, truth.projectorR * inCamera + truth.projectorT);
+                const double d = std::hypot(p.x - projector[i].x, p.y - projector[i].y);
+                e.projector.add(d);
+                e.camera.add(cameraError);
+                const cv::Rect window(int(camera[i].x) - 5, int(camera[i].y) - 5, 10, 10);
+                if (lit.type() == CV_32FC1 && (window & cv::Rect(0, 0, lit.cols, lit.rows)) == window) {
+                    const cv::Mat w = lit(window);
+                    if (cv::countNonZero(w == w) < w.rows * w.cols) // NaN compares unequal
+                        e.edge.add(d);
+                }
+                break;
+            }
+        }
+    }
+    return e;
+}
+
 } // namespace
 
 int runDemo(const QStringList& arguments, Console& console)
 {
     ArgParser parser(QStringLiteral("demo"), QString(),
                      QStringLiteral("Generates a synthetic data set (vantiro-cli synth), runs the intrinsic and stereo\n"
-                                    "calibrations, the stereo rectification, the Gray-code decoding and the hand-eye\n"
-                                    "and tool-flange calibrations on it with the tool's own commands, and compares\n"
-                                    "every estimate with the ground truth. Exit status 1 when a module fails its\n"
-                                    "check. Each command's full output is kept in its .log file."));
+                                    "calibrations, the stereo rectification, the Gray-code decoding, the camera-projector\n"
+                                    "calibration and the hand-eye and tool-flange calibrations on it with the tool's own\n"
+                                    "commands, and compares every estimate with the ground truth. Exit status 1 when a\n"
+                                    "module fails its check. Each command's full output is kept in its .log file."));
     parser.addOption(QStringLiteral("workdir"), QStringLiteral("DIR"),
                      QStringLiteral("A fresh folder for the run (missing or empty; default: a new folder under\n"
                                     "the system's temporary directory, kept afterwards)."));
@@ -322,6 +423,14 @@ int runDemo(const QStringList& arguments, Console& console)
     parser.addOption(QStringLiteral("poses"), QStringLiteral("N"),
                      QStringLiteral("Views and pairs of the data set (4..50, default 8)."));
     parser.addOption(QStringLiteral("seed"), QStringLiteral("N"), QStringLiteral("Random seed of the data set."));
+    parser.addOption(QStringLiteral("camera"), QStringLiteral("MODEL"),
+                     QStringLiteral("The primary camera, as for synth (default: radial, 640x480)."));
+    parser.addOption(QStringLiteral("projector"), QStringLiteral("WxH"),
+                     QStringLiteral("Projector resolution of the Gray-code captures (default 256x192)."));
+    parser.addOption(QStringLiteral("projector-sets"), QStringLiteral("N"),
+                     QStringLiteral("Gray-code capture sets, one target pose each (4..50, default 8)."));
+    parser.addOption(QStringLiteral("projector-light"), QStringLiteral("LIGHT"),
+                     QStringLiteral("Light of the captures, as for synth (default dark)."));
     if (!parser.parse(arguments)) {
         console.print(parser.helpText());
         return ExitOk;
@@ -347,22 +456,29 @@ int runDemo(const QStringList& arguments, Console& console)
         root = dir.path();
     }
     const QString data = root + QStringLiteral("/data");
-    const QString projector = QStringLiteral("256x192");
+    const cv::Size projectorSize = parseResolution(parser.value(QStringLiteral("projector"), QStringLiteral("256x192")),
+                                                   QStringLiteral("--projector"));
+    const QString projector = QStringLiteral("%1x%2").arg(projectorSize.width).arg(projectorSize.height);
+    const int projectorSets = parser.intValue(QStringLiteral("projector-sets"), 8, 4, 50);
     QElapsedTimer total;
     total.start();
 
     console.log().append(QStringLiteral("Vantiro demo: synthetic data, calibrated and compared with the ground truth\n"),
                          QString(), true);
     console.print(QStringLiteral("Working directory: %1\n\n").arg(root));
-    const int steps = 7;
+    const int steps = 8;
     int modules = steps - 1;
     int passes = 0;
 
     // 1. The data set.
-    const QStringList synthArgs = {QStringLiteral("synth"),  QStringLiteral("--output"),   data,
+    QStringList synthArgs = {QStringLiteral("synth"),  QStringLiteral("--output"),   data,
                                    QStringLiteral("--target"), target,                     QStringLiteral("--poses"),
                                    QString::number(poses),  QStringLiteral("--projector"), projector,
                                    QStringLiteral("--seed"), QString::number(seed)};
+    synthArgs << QStringLiteral("--projector-sets") << QString::number(projectorSets);
+    for (const char* option : {"camera", "projector-light"})
+        if (parser.isSet(QLatin1String(option)))
+            synthArgs << QStringLiteral("--") + QLatin1String(option) << parser.value(QLatin1String(option));
     const Step synth = runTool(synthArgs, root + QStringLiteral("/synth.log"), console, QStringLiteral("Generating data"),
                                1, steps);
     if (synth.status != 0)
@@ -447,14 +563,7 @@ int runDemo(const QStringList& arguments, Console& console)
         QStringList failed;
         const Intrinsics cam0 = readIntrinsics(workdir + QStringLiteral("/Cam0.intrinsics.yml"));
         const Intrinsics cam1 = readIntrinsics(workdir + QStringLiteral("/Cam1.intrinsics.yml"));
-        ProjectReadResult project;
-        if (run.status == 0) {
-            try {
-                project = readProjectFile(proposedProjectPath(workdir, QStringLiteral("Cam0")));
-            } catch (const cv::Exception&) {
-                project.status = ProjectReadResult::Status::InvalidStructure;
-            }
-        }
+        const ProjectReadResult project = readProjectAfter(run, workdir);
         if (run.status != 0 || !cam0.ok || !cam1.ok || project.status != ProjectReadResult::Status::Ok ||
             project.objects.size() != 2) {
             failed << QStringLiteral("the command failed (exit %1): %2").arg(run.status).arg(tail(run.log));
@@ -633,11 +742,95 @@ int runDemo(const QStringList& arguments, Console& console)
                 passes);
     }
 
-    // 6, 7. The robot calibrations: X (and Y) against the rigs, with the true camera. The hand-eye
+    // 6. Camera-projector calibration from the Gray-code captures.
+    {
+        const QString workdir = data + QStringLiteral("/projector");
+        const QStringList args = {QStringLiteral("camproj"),     QStringLiteral("--workdir"),    workdir,
+                                  QStringLiteral("--settings"),  data,                           QStringLiteral("--projector"),
+                                  projector,                     QStringLiteral("--camera-name"), QStringLiteral("Cam0"),
+                                  QStringLiteral("--projector-name"), QStringLiteral("Proj"),    QStringLiteral("--calibrate")};
+        const Step run = runTool(args, workdir + QStringLiteral("/camproj.log"), console,
+                                 QStringLiteral("Camera-projector calibration"), 6, steps);
+        console.log().append(QStringLiteral("[6/%1] Camera-projector calibration").arg(steps), QString(), true);
+        console.print(QStringLiteral(" of Cam0 and Proj from %1 capture sets (%2)\n      vantiro-cli %3\n")
+                          .arg(truth.projectorSets.size())
+                          .arg(seconds(run.ms), quoted(args)));
+        QStringList failed;
+        const Intrinsics proj = readIntrinsics(workdir + QStringLiteral("/Proj.intrinsics.yml"));
+        const ProjectReadResult project = readProjectAfter(run, workdir);
+        if (run.status != 0 || !proj.ok || project.status != ProjectReadResult::Status::Ok || project.objects.size() != 2) {
+            failed << QStringLiteral("the command failed (exit %1): %2").arg(run.status).arg(tail(run.log));
+        } else {
+            const CornerErrors errors = projectorCornerErrors(workdir, data, truth, board);
+            const ErrorStats& corners = errors.projector;
+            QString text = QStringLiteral("      %1 projector corners against the truth: mean %2, RMS %3, max %4 px; %5 of "
+                                          "them at the edge of the lit area: mean %6, max %7 px\n"
+                                          "      their camera corners: mean %8, max %9 px\n")
+                               .arg(corners.count)
+                               .arg(corners.mean(), 0, 'f', 3)
+                               .arg(corners.rms(), 0, 'f', 3)
+                               .arg(corners.max, 0, 'f', 3)
+                               .arg(errors.edge.count)
+                               .arg(errors.edge.mean(), 0, 'f', 3)
+                               .arg(errors.edge.max, 0, 'f', 3)
+                               .arg(errors.camera.mean(), 0, 'f', 3)
+                               .arg(errors.camera.max, 0, 'f', 3);
+            text += header();
+            const CameraModel& lens = truth.projector;
+            text += row(QStringLiteral("Proj fx"), proj.K(0, 0), lens.K(0, 0), 3);
+            text += row(QStringLiteral("Proj fy"), proj.K(1, 1), lens.K(1, 1), 3);
+            text += row(QStringLiteral("Proj cx"), proj.K(0, 2), lens.K(0, 2), 3);
+            text += row(QStringLiteral("Proj cy"), proj.K(1, 2), lens.K(1, 2), 3);
+            // The project holds the projector's pose in the camera's frame.
+            const cv::Matx33d trueR = truth.projectorR.t();
+            const cv::Vec3d trueT = -(truth.projectorR.t() * truth.projectorT);
+            const ProjectObject& p = project.objects[1];
+            const cv::Vec3d t(p.t(0), p.t(1), p.t(2));
+            text += row(QStringLiteral("Proj x [mm]"), t[0], trueT[0], 3);
+            text += row(QStringLiteral("Proj y [mm]"), t[1], trueT[1], 3);
+            text += row(QStringLiteral("Proj z [mm]"), t[2], trueT[2], 3);
+            const double angle = rotationAngleDegrees(p.R, trueR);
+            const double position = cv::norm(t - trueT);
+            const double focal =
+                std::max(std::abs(proj.K(0, 0) / lens.K(0, 0) - 1.0), std::abs(proj.K(1, 1) / lens.K(1, 1) - 1.0));
+            text += QStringLiteral("      rotation off by %1 deg, position off by %2 mm (baseline %3 mm, its length off "
+                                   "by %4 mm), focal length off by %5 %, RMS %6 px\n")
+                        .arg(angle, 0, 'f', 4)
+                        .arg(position, 0, 'f', 3)
+                        .arg(cv::norm(trueT), 0, 'f', 1)
+                        .arg(cv::norm(t) - cv::norm(trueT), 0, 'f', 3)
+                        .arg(100.0 * focal, 0, 'f', 3)
+                        .arg(proj.rms, 0, 'f', 4);
+            const auto met = [](bool ok) { return ok ? QStringLiteral("met") : QStringLiteral("missed"); };
+            text += QStringLiteral("      aims: focal length within 0.1 % %1, projector position within 0.1 mm %2, "
+                                   "baseline length within 0.1 mm %3, rotation within 0.05 deg %4\n")
+                        .arg(met(focal < 0.001), met(position < 0.1),
+                             met(std::abs(cv::norm(t) - cv::norm(trueT)) < 0.1), met(angle < 0.05));
+            console.print(text);
+            if (corners.count == 0 || !(corners.mean() < kMaxProjectorCornerError))
+                failed << QStringLiteral("projector corners off by %1 px on average").arg(corners.mean(), 0, 'f', 3);
+            if (!(focal < kMaxProjectorFocalError))
+                failed << QStringLiteral("projector focal length off by %1 %").arg(100.0 * focal, 0, 'f', 2);
+            if (!(angle < kMaxProjectorRotationError))
+                failed << QStringLiteral("rotation off by %1 deg").arg(angle, 0, 'f', 3);
+            if (!(position < kMaxProjectorPositionError * cv::norm(trueT)))
+                failed << QStringLiteral("position off by %1 mm").arg(position, 0, 'f', 2);
+        }
+        verdict(console, QStringLiteral("camera-projector"), failed,
+                QStringLiteral("projector corners within %1 px on average, focal length within %2 %, rotation within "
+                               "%3 deg, position within %4 % of the baseline")
+                    .arg(kMaxProjectorCornerError)
+                    .arg(100.0 * kMaxProjectorFocalError)
+                    .arg(kMaxProjectorRotationError)
+                    .arg(100.0 * kMaxProjectorPositionError),
+                passes);
+    }
+
+    // 7, 8. The robot calibrations: X (and Y) against the rigs, with the true camera. The hand-eye
     // run reads the XML poses in metres, the tool-flange run the text poses in millimetres.
     for (const RobotTruth* robot : {&truth.handEye, &truth.toolFlange}) {
         const bool handEye = robot == &truth.handEye;
-        const int step = handEye ? 6 : 7;
+        const int step = handEye ? 7 : 8;
         const QString name = handEye ? QStringLiteral("hand-eye") : QStringLiteral("tool-flange");
         const QString heading = QStringLiteral("[%1/%2] %3 calibration").arg(step).arg(steps).arg(handEye ? "Hand-eye" : "Tool-flange");
         if (!robot->present) {

@@ -54,6 +54,9 @@ int runSynth(const QStringList& arguments, Console& console)
                      QStringLiteral("Gray-code capture sets (1..50, default 1)."));
     parser.addOption(QStringLiteral("projector"), QStringLiteral("WxH"),
                      QStringLiteral("Projector resolution (16..4096 each, default 256x192)."));
+    parser.addOption(QStringLiteral("projector-light"), QStringLiteral("LIGHT"),
+                     QStringLiteral("Light of the Gray-code captures: dark (default), ambient (room light), global\n"
+                                    "(strong scattered light), hard (both, more blur, targets partly outside the beam)."));
     parser.addOption(QStringLiteral("noise"), QStringLiteral("SIGMA"),
                      QStringLiteral("Image noise, standard deviation in grey values (0..20, default 1)."));
     parser.addOption(QStringLiteral("seed"), QStringLiteral("N"), QStringLiteral("Random seed of the poses and noise."));
@@ -103,6 +106,7 @@ int runSynth(const QStringList& arguments, Console& console)
             config.projector.height > 4096)
             throw UsageError(QStringLiteral("--projector must be from 16x16 to 4096x4096"));
     }
+    applyProjectorLight(parser.value(QStringLiteral("projector-light"), QStringLiteral("dark")), config);
     config.noise = parser.doubleValue(QStringLiteral("noise"), 1.0, 0.0, 20.0);
     if (!parser.isSet(QStringLiteral("sets"))) {
         // All sets the target allows: the robot rigs need a target whose frame the detection fixes.

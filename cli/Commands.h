@@ -18,6 +18,7 @@ int runHandEye(const QStringList& arguments, Console& console);
 int runToolFlange(const QStringList& arguments, Console& console);
 int runPatterns(const QStringList& arguments, Console& console);
 int runDecode(const QStringList& arguments, Console& console);
+int runCamProj(const QStringList& arguments, Console& console);
 int runSynth(const QStringList& arguments, Console& console);
 int runDemo(const QStringList& arguments, Console& console);
 int runTarget(const QStringList& arguments, Console& console);

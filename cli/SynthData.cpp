@@ -173,16 +173,18 @@ TargetPose inSecondary(const TargetPose& p, const cv::Matx33d& R, const cv::Vec3
     return q;
 }
 
-bool fullyVisible(const CameraModel& camera, const BoardPattern& board, const TargetPose& pose, size_t corners)
+bool fullyVisible(const CameraModel& camera, const BoardPattern& board, const TargetPose& pose, size_t corners,
+                  double share = 1.0)
 {
     // Margin: the detectors need a little of the squares around each corner.
-    return projectCorners(camera, board, pose, 12.0).size() == corners;
+    return double(projectCorners(camera, board, pose, 12.0).size()) >= share * double(corners);
 }
 
-// Varied poses that show every inner corner to each given camera (secondary optional).
+// Varied poses that show every inner corner to each given camera (secondary optional; it may
+// be content with a share of them).
 std::vector<TargetPose> makePoses(cv::RNG& rng, int count, const BoardPattern& board, const CameraModel& primary,
                                   const CameraModel* secondary, const cv::Matx33d& R, const cv::Vec3d& T,
-                                  double maxTilt, double nearCoverage, double farCoverage)
+                                  double maxTilt, double nearCoverage, double farCoverage, double secondaryShare = 1.0)
 {
     const size_t corners = board.innerCorners().size();
     const cv::Size2d grid = board.gridSize();
@@ -201,7 +203,7 @@ std::vector<TargetPose> makePoses(cv::RNG& rng, int count, const BoardPattern& b
         const TargetPose pose = viewPose(board, distance, tiltX, tiltY, roll, shift);
         if (!fullyVisible(primary, board, pose, corners))
             continue;
-        if (secondary && !fullyVisible(*secondary, board, inSecondary(pose, R, T), corners))
+        if (secondary && !fullyVisible(*secondary, board, inSecondary(pose, R, T), corners, secondaryShare))
             continue;
         poses.push_back(pose);
     }
@@ -263,6 +265,25 @@ RenderOptions renderOptions(double noise, uint64_t seed)
 
 } // namespace
 
+void applyProjectorLight(const QString& preset, SynthConfig& config)
+{
+    const QString name = preset.trimmed().toLower();
+    config.projectorLight = ProjectorLight();
+    config.projectorBlur = 0.5;
+    config.partlyLit = false;
+    if (name == QLatin1String("ambient") || name == QLatin1String("hard"))
+        config.projectorLight.ambientLevel = 40.0;
+    if (name == QLatin1String("global") || name == QLatin1String("hard"))
+        config.projectorLight.globalFraction = 0.35;
+    if (name == QLatin1String("hard")) {
+        config.projectorBlur = 1.0;
+        config.partlyLit = true;
+    }
+    if (name != QLatin1String("dark") && name != QLatin1String("ambient") && name != QLatin1String("global") &&
+        name != QLatin1String("hard"))
+        throw UsageError(QStringLiteral("--projector-light: unknown light \"%1\" (dark, ambient, global, hard)").arg(preset));
+}
+
 Truth writeSyntheticDataSet(const QString& folder, const SynthConfig& config,
                             const std::function<bool(int done, int total)>& progress)
 {
@@ -302,14 +323,17 @@ Truth writeSyntheticDataSet(const QString& folder, const SynthConfig& config,
         truth.hasProjector = true;
         const CameraModel lens = CameraModel::ideal(config.projector, 1.3 * config.projector.width);
         const double distance = distanceForCoverage(primary, board, 0.55);
-        projector = ProjectorSetup::aimedAt(lens, cv::Vec3d(150.0, -20.0, 0.0), cv::Vec3d(0.0, 0.0, distance));
+        // Aimed to one side when the target may be partly lit, so that many poses are.
+        const double aside = config.partlyLit ? 0.3 * board.gridSize().width : 0.0;
+        projector = ProjectorSetup::aimedAt(lens, cv::Vec3d(150.0, -20.0, 0.0), cv::Vec3d(aside, 0.0, distance));
         truth.projector = lens;
         truth.captureCamera = primary;
         truth.captureCamera.dist = cv::Vec<double, 8>::all(0.0);
         truth.projectorR = projector.R;
         truth.projectorT = projector.t;
-        projectorPoses =
-            makePoses(rng, config.projectorSets, board, truth.captureCamera, nullptr, {}, {}, 20.0, 0.5, 0.6);
+        // The projector must light the whole target (or half of it when it may be partly lit).
+        projectorPoses = truth.projectorPoses = makePoses(rng, config.projectorSets, board, truth.captureCamera, &lens, projector.R,
+                                   projector.t, 30.0, 0.45, 0.65, config.partlyLit ? 0.5 : 1.0);
         GrayCodePatternGenerator generator(config.projector.height, config.projector.width);
         for (int i = 0; i < generator.imageCount(); ++i)
             patterns.push_back(generator.nextImage());
@@ -361,6 +385,8 @@ Truth writeSyntheticDataSet(const QString& folder, const SynthConfig& config,
     for (size_t i = 0; i < projectorPoses.size(); ++i) {
         step();
         ProjectorCaptureOptions options;
+        options.light = config.projectorLight;
+        options.effects.blurSigma = config.projectorBlur;
         options.effects.noiseSigma = config.noise;
         options.effects.noiseSeed = ++seed;
         const ProjectorCapture capture =
@@ -498,6 +524,7 @@ Truth readTruth(const QString& path)
             truth.secondaryImages << QString::fromStdString(v["secondary"].string());
         }
         for (const cv::FileNode& v : fs["projectorSets"]) {
+            truth.projectorPoses.push_back(readPose(v));
             truth.projectorSets << QString::fromStdString(v["folder"].string());
             truth.projectorTruthX << QString::fromStdString(v["truthX"].string());
             truth.projectorTruthY << QString::fromStdString(v["truthY"].string());

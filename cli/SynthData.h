@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "synth/CameraModel.h"
+#include "synth/ProjectorCapture.h"
 #include "synth/Renderer.h"
 #include "synth/RobotRig.h"
 #include "targets/TargetSettings.h"
@@ -38,6 +39,11 @@ struct SynthConfig
     int projectorSets = 1;
     cv::Size projector{256, 192};
     double noise = 1.0;      // grey values
+    // Light of the Gray-code captures; with partlyLit the beam may miss up to half of the
+    // target's corners (the rest of the board is then seen by the room light alone).
+    vantiro::synth::ProjectorLight projectorLight;
+    double projectorBlur = 0.5; // px
+    bool partlyLit = false;
     uint64_t seed = 1;
     bool intrinsic = true;
     bool stereo = true;
@@ -77,12 +83,18 @@ struct Truth
     QStringList primaryImages, secondaryImages;
     // The target in the primary camera, per intrinsic view and per stereo pair.
     std::vector<vantiro::synth::TargetPose> intrinsicPoses, stereoPoses;
+    std::vector<vantiro::synth::TargetPose> projectorPoses; // the target in the capture camera, per set
     QStringList projectorSets;                   // folders
     QStringList projectorTruthX, projectorTruthY; // float TIFF per set: true projector column / row
     RobotTruth handEye, toolFlange;
     // The primary camera as an intrinsics file (K, kc, imgSize), for the robot calibrations.
     QString cameraIntrinsics;
 };
+
+// The light of the captures by name: "dark" (the default: a dark room), "ambient" (room light of
+// 40 grey values), "global" (35 % of the projected light scattered over the lit area), "hard"
+// (both, more blur, and boards partly outside the beam). UsageError for other names.
+void applyProjectorLight(const QString& preset, SynthConfig& config);
 
 // Writes the data set into folder (which must be empty or missing). progress(done, total) is
 // called before each rendered image and stops the run (RunError) when it returns false. Returns

@@ -29,6 +29,7 @@ const Command kCommands[] = {
     {"toolflange", cli::runToolFlange, "fixed camera, target on the flange: camera and target (AX = YB)"},
     {"patterns", cli::runPatterns, "write the Gray-code pattern images for a projector"},
     {"decode", cli::runDecode, "decode one captured Gray-code set into projector coordinates"},
+    {"camproj", cli::runCamProj, "projector corners of captured Gray-code sets; --calibrate camera and projector"},
     {"synth", cli::runSynth, "write a synthetic data set with its ground truth"},
     {"demo", cli::runDemo, "generate data, calibrate it and compare with the ground truth"},
     {"target", cli::runTarget, "write the target as a PDF, SVG or PNG page to print at true scale"},

@@ -973,6 +973,9 @@ CamProjStereoCalib* MainWindow::openCamProjModule()
     auto* module = new CamProjStereoCalib(ui.widget_sensors->sensorList());
     connectIntrinsicsOfPair(module, ui.widget_sensors);
     connectCommon(module);
+    // Its own hand-over: a new stereo window, opened as by its button, on the data it wrote.
+    connect(module->pushButton_ExtrinsicProjectorCamera, &QPushButton::clicked, module,
+            [this, module] { guardWithBox([this, module] { module->handOverTo(openStereoModule()); }); });
     return m_camProj = module;
 }
 
