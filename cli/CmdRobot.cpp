@@ -2,6 +2,7 @@
 
 #include <QFileInfo>
 
+#include "Common/NaturalSort.h"
 #include "cli/CliSupport.h"
 #include "cli/Commands.h"
 #include "cli/Console.h"
@@ -103,7 +104,7 @@ int runRobot(RobotModule module, const QStringList& arguments, Console& console)
     const QString workdir = workingDirectoryOption(parser);
     const MainWindowSettings target = targetFromOptions(parser, workdir);
     QStringList images = expandImageArguments(parser.positional());
-    naturalSort(images);
+    TNQ::naturalSort(images);
     const QString cameraName = checkedName(parser, QStringLiteral("camera-name"), QStringLiteral("Cam0"));
     const QString robotName = checkedName(parser, QStringLiteral("robot-name"), QStringLiteral("Robot"));
     if (!parser.isSet(QStringLiteral("intrinsics")))
