@@ -57,6 +57,8 @@ constexpr double kMaxProjectorFocalError = 0.005;  // relative
 constexpr double kMaxProjectorCornerError = 0.25;  // projector px, mean
 constexpr double kMaxProjectorRotationError = 0.1; // degrees
 constexpr double kMaxProjectorPositionError = 0.01; // relative to the baseline
+constexpr double kMaxRobotRotationError = 0.1;  // degrees, X and Y of the robot calibrations
+constexpr double kMaxRobotTranslationError = 1.0; // mm
 
 struct Step
 {
@@ -409,10 +411,10 @@ int runDemo(const QStringList& arguments, Console& console)
 {
     ArgParser parser(QStringLiteral("demo"), QString(),
                      QStringLiteral("Generates a synthetic data set (vantiro-cli synth), runs the intrinsic and stereo\n"
-                                    "calibrations, the stereo rectification, the Gray-code decoding and the\n"
-                                    "camera-projector calibration on it with the tool's own commands, and compares\n"
-                                    "every estimate with the ground truth. Exit status 1 when a module fails its check.\n"
-                                    "Each command's full output is kept in its .log file."));
+                                    "calibrations, the stereo rectification, the Gray-code decoding, the camera-projector\n"
+                                    "calibration and the hand-eye and tool-flange calibrations on it with the tool's own\n"
+                                    "commands, and compares every estimate with the ground truth. Exit status 1 when a\n"
+                                    "module fails its check. Each command's full output is kept in its .log file."));
     parser.addOption(QStringLiteral("workdir"), QStringLiteral("DIR"),
                      QStringLiteral("A fresh folder for the run (missing or empty; default: a new folder under\n"
                                     "the system's temporary directory, kept afterwards)."));
@@ -464,7 +466,8 @@ int runDemo(const QStringList& arguments, Console& console)
     console.log().append(QStringLiteral("Vantiro demo: synthetic data, calibrated and compared with the ground truth\n"),
                          QString(), true);
     console.print(QStringLiteral("Working directory: %1\n\n").arg(root));
-    const int steps = 6;
+    const int steps = 8;
+    int modules = steps - 1;
     int passes = 0;
 
     // 1. The data set.
@@ -823,7 +826,85 @@ int runDemo(const QStringList& arguments, Console& console)
                 passes);
     }
 
-    const int modules = steps - 1;
+    // 7, 8. The robot calibrations: X (and Y) against the rigs, with the true camera. The hand-eye
+    // run reads the XML poses in metres, the tool-flange run the text poses in millimetres.
+    for (const RobotTruth* robot : {&truth.handEye, &truth.toolFlange}) {
+        const bool handEye = robot == &truth.handEye;
+        const int step = handEye ? 7 : 8;
+        const QString name = handEye ? QStringLiteral("hand-eye") : QStringLiteral("tool-flange");
+        const QString heading = QStringLiteral("[%1/%2] %3 calibration").arg(step).arg(steps).arg(handEye ? "Hand-eye" : "Tool-flange");
+        if (!robot->present) {
+            --modules;
+            console.log().append(heading, QString(), true);
+            console.print(QStringLiteral(": skipped, the data set has no %1 views for this target\n\n").arg(name));
+            continue;
+        }
+        const QString workdir = root + QLatin1Char('/') + robot->folder;
+        QDir().mkpath(workdir);
+        const QStringList args = {handEye ? QStringLiteral("handeye") : QStringLiteral("toolflange"),
+                                  QStringLiteral("--workdir"), workdir, QStringLiteral("--target"), target,
+                                  QStringLiteral("--intrinsics"), data + QLatin1Char('/') + truth.cameraIntrinsics,
+                                  QStringLiteral("--tcp"), data + QLatin1Char('/') + (handEye ? robot->tcpXml : robot->tcpText),
+                                  QStringLiteral("--tcp-units"), handEye ? QStringLiteral("m") : QStringLiteral("mm"),
+                                  data + QLatin1Char('/') + robot->folder + QStringLiteral("/view_*.png")};
+        const Step run = runTool(args, workdir + QLatin1Char('/') + args[0] + QStringLiteral(".log"), console, heading.mid(6),
+                                 step, steps);
+        console.log().append(heading, QString(), true);
+        console.print(QStringLiteral(" from %1 views (%2)\n      vantiro-cli %3\n")
+                          .arg(robot->images.size())
+                          .arg(seconds(run.ms), quoted(args)));
+        QStringList failed;
+        cv::Mat RX, tX, RY, tY;
+        try {
+            cv::FileStorage fs(QFile::encodeName(workdir + (handEye ? "/AX-XB.yml" : "/AX-YB.yml")).toStdString(),
+                               cv::FileStorage::READ);
+            fs["RX"] >> RX;
+            fs["tX"] >> tX;
+            fs["RY"] >> RY;
+            fs["tY"] >> tY;
+        } catch (const cv::Exception&) {
+        }
+        const bool complete = RX.total() == 9 && tX.total() == 3 && (handEye || (RY.total() == 9 && tY.total() == 3));
+        if (run.status != 0 || !complete) {
+            failed << QStringLiteral("the command failed (exit %1): %2").arg(run.status).arg(tail(run.log));
+        } else {
+            console.print(header());
+            // Hand-eye X: the camera in the TCP frame. Tool-flange Y: the camera in the base frame,
+            // X: the target in the TCP frame.
+            const struct
+            {
+                const char* letter;
+                cv::Mat R, t;
+                const vantiro::synth::Rigid& truth;
+            } parts[] = {{"Y", RY, tY, robot->rig.Y}, {"X", RX, tX, robot->rig.X}};
+            QString text;
+            for (const auto& part : parts) {
+                if (handEye && part.letter[0] == 'Y')
+                    continue;
+                const cv::Vec3d t(part.t.reshape(1, 3));
+                for (int k = 0; k < 3; ++k)
+                    text += row(QStringLiteral("t%1 %2 [mm]").arg(part.letter).arg(QChar('x' + k)), t[k], part.truth.t[k], 3);
+                const double angle = rotationAngleDegrees(cv::Matx33d(part.R), part.truth.R);
+                const double offset = cv::norm(t - part.truth.t);
+                text += QStringLiteral("      %1: rotation off by %2 deg, position off by %3 mm\n")
+                            .arg(part.letter)
+                            .arg(angle, 0, 'f', 4)
+                            .arg(offset, 0, 'f', 3);
+                if (!(angle < kMaxRobotRotationError))
+                    failed << QStringLiteral("%1 rotation off by %2 deg").arg(part.letter).arg(angle, 0, 'f', 3);
+                if (!(offset < kMaxRobotTranslationError))
+                    failed << QStringLiteral("%1 position off by %2 mm").arg(part.letter).arg(offset, 0, 'f', 2);
+            }
+            console.print(text);
+        }
+        verdict(console, name, failed,
+                QStringLiteral("%1 within %2 deg and %3 mm")
+                    .arg(handEye ? QStringLiteral("X") : QStringLiteral("X and Y"))
+                    .arg(kMaxRobotRotationError)
+                    .arg(kMaxRobotTranslationError),
+                passes);
+    }
+
     console.log().append(QStringLiteral("Result: %1 of %2 modules pass").arg(passes).arg(modules), 
                          passes == modules ? vantiro::logcolor::Green : vantiro::logcolor::Red, true);
     console.print(QStringLiteral(" (%1 in all; files and logs in %2)\n").arg(seconds(total.elapsed()), root));

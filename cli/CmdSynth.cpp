@@ -4,6 +4,8 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 
+#include <optional>
+
 #include "cli/CliSupport.h"
 #include "cli/Commands.h"
 #include "cli/Console.h"
@@ -22,6 +24,11 @@ int runSynth(const QStringList& arguments, Console& console)
                        "  projector/set_NN/<k>.png                   Gray-code captures of a camera-projector rig (the\n"
                        "                                             primary camera without its distortion)\n"
                        "  projector/set_NN_truth_{x,y}.tiff          the true projector column and row per pixel\n"
+                       "  handeye/view_NN.png, tcp_poses.xml, tcp_poses_mm.txt\n"
+                       "                                             the primary camera on a robot's tool, the TCP pose of\n"
+                       "                                             each view (metres in the XML, millimetres in the text)\n"
+                       "  toolflange/...                             the same with the camera fixed, the target on the flange\n"
+                       "  camera0.intrinsics.yml                     the primary camera, for handeye and toolflange"
                        "  MainWindowSettings.ini                     the target, for --settings and the GUI\n"
                        "  truth.yml                                  cameras, rig and target poses (written last)"));
     parser.addOption(QStringLiteral("output"), QStringLiteral("DIR"),
@@ -29,7 +36,9 @@ int runSynth(const QStringList& arguments, Console& console)
     parser.addOption(QStringLiteral("target"), QStringLiteral("TARGET"),
                      QStringLiteral("The target (as for the other commands; default chessboard:10x7:25)."));
     parser.addOption(QStringLiteral("sets"), QStringLiteral("LIST"),
-                     QStringLiteral("Which sets: comma list of intrinsic, stereo, projector (default: all)."));
+                     QStringLiteral("Which sets: comma list of intrinsic, stereo, projector, handeye, toolflange\n"
+                                    "(default: all; the robot sets need a chessboard of an odd number of squares\n"
+                                    "in all or a ChArUco board)."));
     parser.addOption(QStringLiteral("camera"), QStringLiteral("MODEL"),
                      QStringLiteral("The primary camera: a preset (ideal, radial, wide, rational) and/or key=value\n"
                                     "items size=WxH, f, fx, fy, cx, cy, k1..k6, p1, p2; for example\n"
@@ -39,7 +48,8 @@ int runSynth(const QStringList& arguments, Console& console)
     parser.addOption(QStringLiteral("baseline"), QStringLiteral("MM"),
                      QStringLiteral("Distance between the two cameras (10..2000, default 120)."));
     parser.addOption(QStringLiteral("poses"), QStringLiteral("N"),
-                     QStringLiteral("Views of the intrinsic set and pairs of the stereo set (1..200, default 10)."));
+                     QStringLiteral("Views of the intrinsic and robot sets and pairs of the stereo set (1..200,\n"
+                                    "default 10)."));
     parser.addOption(QStringLiteral("projector-sets"), QStringLiteral("N"),
                      QStringLiteral("Gray-code capture sets (1..50, default 1)."));
     parser.addOption(QStringLiteral("projector"), QStringLiteral("WxH"),
@@ -61,7 +71,7 @@ int runSynth(const QStringList& arguments, Console& console)
     SynthConfig config;
     config.target = parseTargetArgument(parser.value(QStringLiteral("target"), QStringLiteral("chessboard:10x7:25")));
     if (parser.isSet(QStringLiteral("sets"))) {
-        config.intrinsic = config.stereo = config.structuredLight = false;
+        config.intrinsic = config.stereo = config.structuredLight = config.handEye = config.toolFlange = false;
         for (const QString& item : parser.value(QStringLiteral("sets")).split(QLatin1Char(','), Qt::SkipEmptyParts)) {
             const QString s = item.trimmed().toLower();
             if (s == QLatin1String("intrinsic"))
@@ -70,10 +80,15 @@ int runSynth(const QStringList& arguments, Console& console)
                 config.stereo = true;
             else if (s == QLatin1String("projector"))
                 config.structuredLight = true;
+            else if (s == QLatin1String("handeye"))
+                config.handEye = true;
+            else if (s == QLatin1String("toolflange"))
+                config.toolFlange = true;
             else
-                throw UsageError(QStringLiteral("--sets: unknown set \"%1\" (intrinsic, stereo, projector)").arg(item));
+                throw UsageError(
+                    QStringLiteral("--sets: unknown set \"%1\" (intrinsic, stereo, projector, handeye, toolflange)").arg(item));
         }
-        if (!config.intrinsic && !config.stereo && !config.structuredLight)
+        if (!config.intrinsic && !config.stereo && !config.structuredLight && !config.handEye && !config.toolFlange)
             throw UsageError(QStringLiteral("--sets names no set"));
     }
     config.camera[0] = parseCameraModel(parser.value(QStringLiteral("camera")), QStringLiteral("--camera"),
@@ -93,6 +108,22 @@ int runSynth(const QStringList& arguments, Console& console)
     }
     applyProjectorLight(parser.value(QStringLiteral("projector-light"), QStringLiteral("dark")), config);
     config.noise = parser.doubleValue(QStringLiteral("noise"), 1.0, 0.0, 20.0);
+    if (!parser.isSet(QStringLiteral("sets"))) {
+        // All sets the target allows: the robot rigs need a target whose frame the detection fixes.
+        std::optional<vantiro::synth::BoardPattern> board;
+        try {
+            board.emplace(config.target);
+        } catch (const std::invalid_argument&) {
+            // A target that cannot be rendered at all is refused with the data set below.
+        }
+        try {
+            if (board)
+                vantiro::synth::targetFrame(*board);
+        } catch (const std::invalid_argument& e) {
+            config.handEye = config.toolFlange = false;
+            console.print(QStringLiteral("No robot sets with this target (%1).\n").arg(QString::fromLocal8Bit(e.what())));
+        }
+    }
     config.seed = uint64_t(parser.intValue(QStringLiteral("seed"), 1, 0, 1000000000));
 
     QElapsedTimer clock;
@@ -117,6 +148,12 @@ int runSynth(const QStringList& arguments, Console& console)
                           .arg(truth.projectorSets.size())
                           .arg(config.projector.width)
                           .arg(config.projector.height));
+    for (const RobotTruth* robot : {&truth.handEye, &truth.toolFlange})
+        if (robot->present)
+            console.print(QStringLiteral("  %1: %2 views with their TCP poses (%3, %4)\n")
+                              .arg(robot->folder)
+                              .arg(robot->images.size())
+                              .arg(robot->tcpXml, robot->tcpText));
     console.print(QStringLiteral("  ground truth: %1/truth.yml\n").arg(folder));
     return ExitOk;
 }

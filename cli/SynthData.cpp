@@ -338,10 +338,21 @@ Truth writeSyntheticDataSet(const QString& folder, const SynthConfig& config,
         for (int i = 0; i < generator.imageCount(); ++i)
             patterns.push_back(generator.nextImage());
     }
+    for (RobotTruth* robot : {&truth.handEye, &truth.toolFlange}) {
+        const bool handEye = robot == &truth.handEye;
+        if (!(handEye ? config.handEye : config.toolFlange))
+            continue;
+        robot->present = true;
+        robot->rig = planRobotRig(handEye, primary, board, config.poses, config.seed + (handEye ? 7 : 8));
+        robot->folder = handEye ? QStringLiteral("handeye") : QStringLiteral("toolflange");
+        robot->tcpXml = robot->folder + QStringLiteral("/tcp_poses.xml");
+        robot->tcpText = robot->folder + QStringLiteral("/tcp_poses_mm.txt");
+    }
     // Everything is planned: only now does the folder appear.
     if (!QDir().mkpath(folder))
         throw RunError(QStringLiteral("cannot create %1").arg(folder));
-    const int total = int(intrinsicPoses.size() + 2 * stereoPoses.size() + projectorPoses.size());
+    const int total = int(intrinsicPoses.size() + 2 * stereoPoses.size() + projectorPoses.size() +
+                          truth.handEye.rig.target.size() + truth.toolFlange.rig.target.size());
     int done = 0;
     auto step = [&] {
         if (progress && !progress(done, total))
@@ -391,6 +402,22 @@ Truth writeSyntheticDataSet(const QString& folder, const SynthConfig& config,
         truth.projectorTruthY << set + QStringLiteral("_truth_y.tiff");
         writeImageAtomically(folder + QLatin1Char('/') + truth.projectorTruthX.last(), channels[0]);
         writeImageAtomically(folder + QLatin1Char('/') + truth.projectorTruthY.last(), channels[1]);
+    }
+
+    for (RobotTruth* robot : {&truth.handEye, &truth.toolFlange}) {
+        for (size_t i = 0; robot->present && i < robot->rig.target.size(); ++i) {
+            const QString name = robot->folder + QStringLiteral("/view_%1.png").arg(i, 2, 10, QLatin1Char('0'));
+            render(primary, vantiro::synth::boardPose(board, robot->rig.target[i]), name, ++seed);
+            robot->images << name;
+        }
+        if (robot->present)
+            writeTcpFiles(folder, *robot);
+    }
+    if (truth.handEye.present || truth.toolFlange.present) {
+        truth.cameraIntrinsics = QStringLiteral("camera0.intrinsics.yml");
+        writeStorageAtomically(folder + QLatin1Char('/') + truth.cameraIntrinsics, [&](cv::FileStorage& fs) {
+            fs << "imgSize" << primary.size << "K" << cv::Mat(primary.K) << "kc" << primary.distCoeffs();
+        });
     }
 
     MainWindowSettings settings = config.target;
@@ -446,6 +473,12 @@ Truth writeSyntheticDataSet(const QString& folder, const SynthConfig& config,
             fs << "}";
         }
         fs << "]";
+        if (truth.handEye.present)
+            writeRobotTruth(fs, "handEye", truth.handEye);
+        if (truth.toolFlange.present)
+            writeRobotTruth(fs, "toolFlange", truth.toolFlange);
+        if (!truth.cameraIntrinsics.isEmpty())
+            fs << "cameraIntrinsics" << truth.cameraIntrinsics.toStdString();
     });
     return truth;
 }
@@ -496,6 +529,11 @@ Truth readTruth(const QString& path)
             truth.projectorTruthX << QString::fromStdString(v["truthX"].string());
             truth.projectorTruthY << QString::fromStdString(v["truthY"].string());
         }
+        if (!fs["handEye"].empty())
+            truth.handEye = readRobotTruth(fs["handEye"], true);
+        if (!fs["toolFlange"].empty())
+            truth.toolFlange = readRobotTruth(fs["toolFlange"], false);
+        truth.cameraIntrinsics = QString::fromStdString(fs["cameraIntrinsics"].string());
     } catch (const cv::Exception& e) {
         throw RunError(QStringLiteral("cannot read %1: %2").arg(path, QString::fromStdString(e.err)));
     }

@@ -1,7 +1,8 @@
 #pragma once
 // Synthetic data sets with their ground truth: rendered views of the target through known
 // cameras (an intrinsic set, a stereo pair set) and Gray-code captures of a known
-// camera-projector rig, written as image files, a "MainWindowSettings.ini" and "truth.yml".
+// camera-projector rig, robot set-ups for the hand-eye and tool-flange calibrations, written as
+// image files, TCP pose files, a "MainWindowSettings.ini" and "truth.yml".
 
 #include <QString>
 #include <QStringList>
@@ -14,6 +15,7 @@
 #include "synth/CameraModel.h"
 #include "synth/ProjectorCapture.h"
 #include "synth/Renderer.h"
+#include "synth/RobotRig.h"
 #include "targets/TargetSettings.h"
 
 namespace cli {
@@ -46,6 +48,20 @@ struct SynthConfig
     bool intrinsic = true;
     bool stereo = true;
     bool structuredLight = true;
+    bool handEye = true;    // camera on the tool, fixed target
+    bool toolFlange = true; // fixed camera, target on the flange
+};
+
+// A robot set: views of the primary camera with the TCP pose of each, in two files (XML in
+// metres, text in millimetres), and the rig's truth.
+struct RobotTruth
+{
+    bool present = false;
+    QString folder;      // relative to the data set
+    QStringList images;  // relative to the data set
+    QString tcpXml;      // relative; metres
+    QString tcpText;     // relative; millimetres
+    vantiro::synth::RobotRig rig;
 };
 
 // What the truth file holds.
@@ -70,6 +86,9 @@ struct Truth
     std::vector<vantiro::synth::TargetPose> projectorPoses; // the target in the capture camera, per set
     QStringList projectorSets;                   // folders
     QStringList projectorTruthX, projectorTruthY; // float TIFF per set: true projector column / row
+    RobotTruth handEye, toolFlange;
+    // The primary camera as an intrinsics file (K, kc, imgSize), for the robot calibrations.
+    QString cameraIntrinsics;
 };
 
 // The light of the captures by name: "dark" (the default: a dark room), "ambient" (room light of
@@ -85,5 +104,12 @@ Truth writeSyntheticDataSet(const QString& folder, const SynthConfig& config,
 
 // Throws RunError when the file cannot be read.
 Truth readTruth(const QString& path);
+
+// The robot parts (SynthRobot.cpp). A target the rigs cannot use is a UsageError.
+vantiro::synth::RobotRig planRobotRig(bool handEye, const vantiro::synth::CameraModel& camera,
+                                      const vantiro::synth::BoardPattern& board, int poses, uint64_t seed);
+void writeTcpFiles(const QString& folder, const RobotTruth& robot);
+void writeRobotTruth(cv::FileStorage& fs, const char* key, const RobotTruth& robot);
+RobotTruth readRobotTruth(const cv::FileNode& node, bool handEye);
 
 } // namespace cli

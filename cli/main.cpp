@@ -25,6 +25,8 @@ const Command kCommands[] = {
     {"detect", cli::runDetect, "detect the target in images; print the corners found per image"},
     {"intrinsic", cli::runIntrinsic, "calibrate one camera from images of the target"},
     {"stereo", cli::runStereo, "calibrate two sensors from image pairs (or their corner files)"},
+    {"handeye", cli::runHandEye, "camera on the robot's tool: the camera in the TCP frame (AX = XB)"},
+    {"toolflange", cli::runToolFlange, "fixed camera, target on the flange: camera and target (AX = YB)"},
     {"patterns", cli::runPatterns, "write the Gray-code pattern images for a projector"},
     {"decode", cli::runDecode, "decode one captured Gray-code set into projector coordinates"},
     {"camproj", cli::runCamProj, "projector corners of captured Gray-code sets; --calibrate camera and projector"},

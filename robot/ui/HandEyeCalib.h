@@ -1,23 +1,17 @@
 #pragma once
 #include <opencv2/core.hpp>
 
-#include "app/ui/CalibrationModule.h"
+#include "robot/ui/RobotModuleWindow.h"
 #include "targets/TargetSettings.h"
 
-class QComboBox;
-class QTextEdit;
-
-// The "Hand / Eye Calibration" module window: object selection and log; the calibration itself is not wired in yet.
-class HandEyeCalib : public CalibrationModule
+// The "Hand / Eye Calibration" module: a camera on the robot's tool, a target fixed in the
+// robot base frame; estimates the camera in the TCP frame (AX = XB).
+class HandEyeCalib : public RobotModuleWindow
 {
     Q_OBJECT
 
 public:
     explicit HandEyeCalib(const SensorObjectList& sensorList, QWidget* parent = nullptr);
-
-    QComboBox* combo_sensor = nullptr;
-    QComboBox* combo_robot = nullptr;
-    QTextEdit* text_log = nullptr;
 
 signals:
     void getSensorList(SensorObjectList& sensorList);
@@ -25,9 +19,15 @@ signals:
     void getIntrinsics(int id, cv::Mat& K, cv::Mat& kc, cv::Size& imgSize);
     void getMainWindowSettings(MainWindowSettings& settings);
 
-public slots:
-    void updateSensorNames();
-
 protected:
     void requestSensorList(SensorObjectList& list) override { emit getSensorList(list); }
+    void requestIntrinsics(int id, cv::Mat& K, cv::Mat& kc, cv::Size& imageSize) override
+    {
+        emit getIntrinsics(id, K, kc, imageSize);
+    }
+    void requestTargetSettings(MainWindowSettings& settings) override { emit getMainWindowSettings(settings); }
+    void handOverExtrinsics(int idCamera, int idRobot, const cv::Matx33d& R, const cv::Matx31d& t) override
+    {
+        emit updateSecondaryExtrinsics(idCamera, idRobot, R, t);
+    }
 };

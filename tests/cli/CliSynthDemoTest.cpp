@@ -77,20 +77,24 @@ TEST(CliDemo, ReportsEveryModuleAgainstTheTruth)
     ASSERT_EQ(r.code, 0) << r.out.toStdString() << r.err.toStdString();
     EXPECT_TRUE(r.out.startsWith("Vantiro demo: synthetic data, calibrated and compared with the ground truth\n"
                                  "Working directory: " + root + "\n"));
-    for (const char* line : {"[1/6] Data set: chessboard:10x7:25, 640x480 px, 4 views, 4 pairs, 4 Gray-code set(s)",
-                             "[2/6] Intrinsic calibration of Cam0 from 4 views", "      fx     ",
-                             "      PASS  intrinsic: ", "[3/6] Stereo calibration of Cam0 and Cam1 from 4 pairs",
-                             "      Cam1 x [mm]", "      PASS  stereo: ", "[4/6] Stereo rectification of the 4 pairs",
+    for (const char* line : {"[1/8] Data set: chessboard:10x7:25, 640x480 px, 4 views, 4 pairs, 4 Gray-code set(s)",
+                             "[2/8] Intrinsic calibration of Cam0 from 4 views", "      fx     ",
+                             "      PASS  intrinsic: ", "[3/8] Stereo calibration of Cam0 and Cam1 from 4 pairs",
+                             "      Cam1 x [mm]", "      PASS  stereo: ", "[4/8] Stereo rectification of the 4 pairs",
                              "      estimated rig: 4 pairs, 216 corners: vertical disparity mean ",
-                             "      PASS  rectification: ", "[5/6] Gray-code decoding", "      PASS  decoding: ",
-                             "[6/6] Camera-projector calibration of Cam0 and Proj from 4 capture sets",
-                             "      Proj fx     ", "      PASS  camera-projector: ", "Result: 5 of 5 modules pass"})
+                             "      PASS  rectification: ", "[5/8] Gray-code decoding", "      PASS  decoding: ",
+                             "[6/8] Camera-projector calibration of Cam0 and Proj from 4 capture sets",
+                             "      Proj fx     ", "      PASS  camera-projector: ",
+                             "[7/8] Hand-eye calibration from 4 views", "      tX x [mm]", "      PASS  hand-eye: ",
+                             "[8/8] Tool-flange calibration from 4 views", "      Y: rotation off by ",
+                             "      PASS  tool-flange: ", "Result: 7 of 7 modules pass"})
         EXPECT_TRUE(r.out.contains(line)) << line;
     EXPECT_FALSE(r.out.contains("FAIL"));
     // Each command's full output is kept, with the results it wrote.
     for (const char* file : {"intrinsic/Cam0.intrinsics.yml", "stereo/Cam0.project.yml", "decode/decoded_x.png",
                              "stereo/stereo.log", "stereo/Cam0_Cam1.rectification.yml",
                              "data/stereo/Rectified/secondary_03.png", "data/projector/Proj.intrinsics.yml",
-                             "data/projector/ExtrinsicCalibrationData/Proj/proj_view_3.yml"})
+                             "data/projector/ExtrinsicCalibrationData/Proj/proj_view_3.yml", "handeye/AX-XB.yml",
+                             "toolflange/AX-YB.yml", "toolflange/toolflange.log"})
         EXPECT_TRUE(QFileInfo::exists(root + "/" + file)) << file;
 }
