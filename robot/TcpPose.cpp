@@ -51,6 +51,8 @@ namespace {
 
 // Lines longer than this are no pose lines; reading stops there instead of filling memory.
 constexpr qint64 kMaxLineLength = 1 << 16;
+// Far more poses than any robot session records; a larger file is refused before it is read.
+constexpr qint64 kMaxPoseFileBytes = 16 * 1024 * 1024;
 
 bool parseNumber(const QString& text, double& value)
 {
@@ -214,6 +216,12 @@ TcpFile readTcpPoseFile(const QString& path, int firstIndex)
         if (info.isDir() || !file.open(QIODevice::ReadOnly)) {
             out.messages << (xml ? QStringLiteral("Failed to open file %1.\n") : QStringLiteral("Error while opening file %1\n"))
                                     .arg(path);
+            return out;
+        }
+        if (info.size() > kMaxPoseFileBytes) {
+            out.messages << QStringLiteral("File %1 is larger than %2 MB and is not read.\n")
+                                .arg(path)
+                                .arg(kMaxPoseFileBytes / (1024 * 1024));
             return out;
         }
         if (xml)

@@ -148,6 +148,15 @@ TEST_F(TcpFiles, EveryXmlProblemIsReportedAndKeepsWhatWasReadBefore)
               QStringList{"Failed to open file " + dir.path() + "/folder.xml.\n"});
     EXPECT_EQ(readTcpPoseFile(dir.path() + "/folder.txt").messages,
               QStringList{"Error while opening file " + dir.path() + "/folder.txt\n"});
+
+    // Valid lines, but more than any session records: refused unread.
+    QByteArray lines;
+    while (lines.size() <= 16 * 1024 * 1024)
+        lines += "0.1 0.2 0.3 0.01 0.02 0.03\n";
+    const QString big = write("big.txt", lines);
+    const TcpFile refused = readTcpPoseFile(big);
+    EXPECT_TRUE(refused.poses.empty());
+    EXPECT_EQ(refused.messages, QStringList{"File " + big + " is larger than 16 MB and is not read.\n"});
 }
 
 TEST_F(TcpFiles, NothingAFileHoldsBreaksTheReader)
