@@ -25,6 +25,7 @@
 
 #include <vtkGenericOpenGLRenderWindow.h>
 
+#include "app/ImageFile.h"
 #include "app/ui/Dialogs.h"
 #include "app/ui/Log.h"
 #include "app/ui/ModuleForm.h"
@@ -455,7 +456,8 @@ void IntrinsicCalibrationWidget::update2dView()
         return;
     }
     const ImageState& image = m_state.images[size_t(row)];
-    cv::Mat shown = cv::imread(QFile::encodeName(image.path).toStdString(), cv::IMREAD_COLOR);
+    // Header-checked: an image of absurd size shows nothing instead of stalling the window.
+    cv::Mat shown = vantiro::readImageChecked(image.path, cv::IMREAD_COLOR);
     const bool haveModel = !m_state.K.empty() && !m_state.distortion.empty();
     bool undistort = groupBox_PreviewUndistortion->isChecked() && haveModel;
     try {
