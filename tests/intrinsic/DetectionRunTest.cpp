@@ -54,7 +54,8 @@ TEST(IntrinsicDetection, ManyWorkersLogAndKeepExactlyWhatOneWorkerDoes)
     CalibrationResult results[2];
     for (int k = 0; k < 2; ++k) {
         setDetectionWorkerCount(k == 0 ? 1 : 4);
-        CalibrationHooks hooks = HookRecorder().hooks();
+        HookRecorder recorder; // outlives the run: its hooks point at it
+        CalibrationHooks hooks = recorder.hooks();
         int last = -1;
         hooks.progress = [&last](int done, int total) {
             EXPECT_TRUE(done > last && total == 10) << done << "/" << total;
