@@ -99,16 +99,25 @@ cmd_sanitize() {
   cmake --build "$SANITIZE_DIR" -j "$JOBS" "${targets[@]}"
   export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:strict_string_checks=1:detect_stack_use_after_return=1:check_initialization_order=1${ASAN_OPTIONS:+:$ASAN_OPTIONS}"
   export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1${UBSAN_OPTIONS:+:$UBSAN_OPTIONS}"
-  local failed=() start
+  # The suites run side by side, JOBS at a time; each leaves its log and a status file.
+  local failed=() s
+  rm -f "$SANITIZE_DIR"/test_*.failed
   for s in "${suites[@]}"; do
-    start=$SECONDS
-    if (cd "$SANITIZE_DIR/tests" && "./test_$s" --gtest_brief=1 > "$SANITIZE_DIR/test_$s.log" 2>&1); then
-      echo "sanitize: test_$s passed ($((SECONDS - start)) s)"
-    else
-      echo "sanitize: test_$s FAILED ($((SECONDS - start)) s), report in $SANITIZE_DIR/test_$s.log"
-      grep -E "ERROR: |runtime error:|SUMMARY:|\[  FAILED  \]" "$SANITIZE_DIR/test_$s.log" | head -n 20
-      failed+=("test_$s")
-    fi
+    while [ "$(jobs -rp | wc -l)" -ge "$JOBS" ]; do wait -n || true; done
+    (
+      start=$SECONDS
+      if (cd "$SANITIZE_DIR/tests" && "./test_$s" --gtest_brief=1 > "$SANITIZE_DIR/test_$s.log" 2>&1); then
+        echo "sanitize: test_$s passed ($((SECONDS - start)) s)"
+      else
+        echo "sanitize: test_$s FAILED ($((SECONDS - start)) s), report in $SANITIZE_DIR/test_$s.log"
+        grep -E "ERROR: |runtime error:|SUMMARY:|\[  FAILED  \]" "$SANITIZE_DIR/test_$s.log" | head -n 20
+        touch "$SANITIZE_DIR/test_$s.failed"
+      fi
+    ) &
+  done
+  wait
+  for s in "${suites[@]}"; do
+    if [ -f "$SANITIZE_DIR/test_$s.failed" ]; then failed+=("test_$s"); fi
   done
   [ ${#failed[@]} -eq 0 ] || { echo "sanitize: failed: ${failed[*]}"; return 1; }
 }
