@@ -15,6 +15,7 @@
 #include <cmath>
 
 #include "app/LogSink.h"
+#include "bench/NullLogSink.h"
 #include "intrinsic/IntrinsicCalibration.h"
 #include "synth/Renderer.h"
 #include "targets/TargetDetection.h"
@@ -75,12 +76,6 @@ const Views& views()
     return *v;
 }
 
-class NullLog : public LogSink
-{
-public:
-    void append(const QString&, const QString&, bool) override {}
-};
-
 CalibrationHooks hooks()
 {
     CalibrationHooks h;
@@ -132,7 +127,7 @@ void BM_Calibration(benchmark::State& state)
     QTemporaryDir wd;
     IntrinsicState detected;
     detected.loadImages(views().paths);
-    NullLog log;
+    NullLogSink log;
     const CalibrationResult first = calibrateIntrinsics(detected, request(wd.path()), hooks(), log);
     if (first.status != CalibrationStatus::Calibrated) {
         state.SkipWithError("calibration failed");
@@ -161,7 +156,7 @@ void BM_WholeRoutine(benchmark::State& state)
         s = IntrinsicState();
         s.loadImages(views().paths);
         state.ResumeTiming();
-        NullLog log;
+        NullLogSink log;
         r = calibrateIntrinsics(s, request(wd.path()), hooks(), log);
     }
     reportAccuracy(state, s, r);

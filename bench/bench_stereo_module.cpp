@@ -26,6 +26,7 @@
 #include <cstdio>
 
 #include "app/LogSink.h"
+#include "bench/NullLogSink.h"
 #include "stereo/Rectification.h"
 #include "stereo/StereoWorkflow.h"
 #include "synth/Renderer.h"
@@ -102,12 +103,6 @@ const Pairs& pairs()
     return *p;
 }
 
-class NullLog : public LogSink
-{
-public:
-    void append(const QString&, const QString&, bool) override {}
-};
-
 StereoRequest request()
 {
     StereoRequest r;
@@ -130,7 +125,7 @@ const std::pair<StereoState, StereoResult>& calibrated()
 {
     static const std::pair<StereoState, StereoResult> c = [] {
         StereoState s = freshState();
-        NullLog log;
+        NullLogSink log;
         QuietStdout quiet;
         StereoResult r = calibrateStereo(s, request(), {}, log);
         return std::make_pair(s, r);
@@ -180,7 +175,7 @@ void BM_Engine(benchmark::State& state)
         s.R.release(); // no start value from the earlier run
         s.T.release();
         state.ResumeTiming();
-        NullLog log;
+        NullLogSink log;
         r = calibrateStereo(s, request(), {}, log);
     }
     reportResult(state, r);
@@ -193,7 +188,7 @@ void BM_Rectification(benchmark::State& state)
     QTemporaryDir wd;
     Rectification maps;
     for (auto _ : state) {
-        NullLog log;
+        NullLogSink log;
         if (rectifyStereo(rectificationInput(r, QStringLiteral("Left"), QStringLiteral("Right")), {}, wd.path(), {},
                           maps, log) != RectificationStatus::Rectified)
             state.SkipWithError("rectification failed");
@@ -206,7 +201,7 @@ void BM_WriteRectified(benchmark::State& state)
     const StereoResult& r = calibrated().second;
     QTemporaryDir wd;
     Rectification maps;
-    NullLog log;
+    NullLogSink log;
     rectifyStereo(rectificationInput(r, QStringLiteral("Left"), QStringLiteral("Right")), {}, wd.path(), {}, maps, log);
     int written = 0;
     for (auto _ : state)
@@ -226,7 +221,7 @@ void BM_WholeRun(benchmark::State& state)
         state.PauseTiming();
         StereoState s = freshState();
         state.ResumeTiming();
-        NullLog log;
+        NullLogSink log;
         r = calibrateStereo(s, request(), {}, log);
         Rectification maps;
         rectifyStereo(rectificationInput(r, QStringLiteral("Left"), QStringLiteral("Right")), {}, wd.path(), {}, maps,

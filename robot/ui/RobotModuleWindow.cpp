@@ -64,7 +64,7 @@ QLabel* label(QWidget* parent, const char* name, const QString& text)
     return l;
 }
 
-struct LabelSpec
+struct LabelEntry
 {
     QLabel** label;
     const char* name;
@@ -73,17 +73,17 @@ struct LabelSpec
 
 // A group of labels filled column by column into the given number of columns.
 QGroupBox* labelGroup(QWidget* parent, const char* name, const QString& title, int columns,
-                      std::initializer_list<LabelSpec> labels, const QFont& font = QFont())
+                      std::initializer_list<LabelEntry> labels, const QFont& font = QFont())
 {
     QGroupBox* group = groupBox(parent, name, title);
     auto* grid = new QGridLayout(group);
     const int rows = (int(labels.size()) + columns - 1) / columns;
     int i = 0;
-    for (const LabelSpec& spec : labels) {
-        *spec.label = label(group, spec.name, QString::fromUtf8(spec.text));
+    for (const LabelEntry& entry : labels) {
+        *entry.label = label(group, entry.name, QString::fromUtf8(entry.text));
         if (font != QFont())
-            (*spec.label)->setFont(font);
-        grid->addWidget(*spec.label, i % rows, i / rows);
+            (*entry.label)->setFont(font);
+        grid->addWidget(*entry.label, i % rows, i / rows);
         ++i;
     }
     return group;
