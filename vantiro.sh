@@ -109,9 +109,9 @@ cmd_sanitize() {
       if (cd "$SANITIZE_DIR/tests" && "./test_$s" --gtest_brief=1 > "$SANITIZE_DIR/test_$s.log" 2>&1); then
         echo "sanitize: test_$s passed ($((SECONDS - start)) s)"
       else
-        echo "sanitize: test_$s FAILED ($((SECONDS - start)) s), report in $SANITIZE_DIR/test_$s.log"
-        grep -E "ERROR: |runtime error:|SUMMARY:|\[  FAILED  \]" "$SANITIZE_DIR/test_$s.log" | head -n 20
         touch "$SANITIZE_DIR/test_$s.failed"
+        echo "sanitize: test_$s FAILED ($((SECONDS - start)) s), report in $SANITIZE_DIR/test_$s.log"
+        grep -E "ERROR: |runtime error:|SUMMARY:|\[  FAILED  \]" "$SANITIZE_DIR/test_$s.log" | head -n 20 || true
       fi
     ) &
   done
