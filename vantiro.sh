@@ -13,7 +13,7 @@ PACKAGES=(
   libopencv-dev libopencv-contrib-dev
   libvtk9-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  libyaml-dev
+  libyaml-dev libxcb1-dev
   clang libclang-rt-14-dev
   xvfb xauth libgl1-mesa-dri
   poppler-utils librsvg2-bin
@@ -51,7 +51,9 @@ run_with_display() {
   if [ -n "${DISPLAY:-}" ]; then
     "$@"
   else
-    xvfb-run -a -s "-screen 0 1600x1000x24" "$@"
+    # -noreset: otherwise the server resets whenever its last client leaves and refuses
+    # the test processes that arrive meanwhile.
+    xvfb-run -a -s "-screen 0 1600x1000x24 -noreset" "$@"
   fi
 }
 

@@ -7,6 +7,7 @@
 #include <QApplication>
 
 #include "app/ui/CompressorApplication.h"
+#include "support/DisplayHold.h"
 using TestApp = CompressorApplication<QApplication>;
 #else
 #include <QCoreApplication>
@@ -14,6 +15,7 @@ using TestApp = QCoreApplication;
 #endif
 
 #include "app/Settings.h"
+#include "support/CrashReport.h"
 
 int main(int argc, char** argv)
 {
@@ -25,6 +27,13 @@ int main(int argc, char** argv)
     QStandardPaths::setTestModeEnabled(true);
     vantiro::setApplicationIdentity();
     ::testing::InitGoogleTest(&argc, argv);
+    installCrashReport();
+#ifdef VANTIRO_TEST_GUI
+    DisplayHold display;
     TestApp app(argc, argv);
+    display.release();
+#else
+    TestApp app(argc, argv);
+#endif
     return RUN_ALL_TESTS();
 }
