@@ -2,8 +2,11 @@
 
 #include <opencv2/calib3d.hpp>
 #include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "projector/GrayCodeSets.h"
 #include "targets/DetectionPool.h"
@@ -80,6 +83,63 @@ CornerVerdict projectCorner(const cv::Mat& decoded, const cv::Mat& mask, const c
         return CornerVerdict::OutsideMask;
     projector = cv::Point2f(u, v);
     return CornerVerdict::Accepted;
+}
+
+float cornerPitch(const std::vector<cv::Point2f>& corners)
+{
+    const size_t n = corners.size();
+    if (n < 2)
+        return 0.0f;
+    // Nearest neighbours of at most 256 corners spread over the list: enough for a median.
+    const size_t step = std::max<size_t>(1, n / 256);
+    std::vector<float> nearest;
+    for (size_t i = 0; i < n; i += step) {
+        float best = std::numeric_limits<float>::infinity();
+        for (size_t j = 0; j < n; ++j)
+            if (j != i)
+                best = std::min(best, static_cast<float>(cv::norm(corners[i] - corners[j])));
+        if (std::isfinite(best))
+            nearest.push_back(best);
+    }
+    if (nearest.empty())
+        return 0.0f;
+    std::nth_element(nearest.begin(), nearest.begin() + static_cast<std::ptrdiff_t>(nearest.size() / 2), nearest.end());
+    return nearest[nearest.size() / 2];
+}
+
+cv::Mat beamEdgeDistance(const cv::Mat& white, const cv::Mat& black, float pitch)
+{
+    if (white.empty() || white.type() != CV_8UC1 || black.type() != CV_8UC1 || white.size() != black.size() ||
+        !(pitch >= 1.0f) || pitch > static_cast<float>(std::max(white.cols, white.rows)))
+        return {};
+    cv::Mat light;
+    cv::subtract(white, black, light); // saturates at 0
+    cv::blur(light, light, cv::Size(3, 3));
+    // A high percentile rather than the maximum, which one glint would set.
+    int histogram[256] = {};
+    for (int r = 0; r < light.rows; ++r) {
+        const uint8_t* row = light.ptr<uint8_t>(r);
+        for (int c = 0; c < light.cols; ++c)
+            ++histogram[row[c]];
+    }
+    const double total = static_cast<double>(light.total());
+    double below = 0.0;
+    int high = 255;
+    for (int v = 0; v < 256; ++v) {
+        below += histogram[v];
+        if (below >= 0.995 * total) {
+            high = v;
+            break;
+        }
+    }
+    if (high < 8)
+        return {};
+    cv::Mat lit = light > 0.25 * high;
+    const int k = static_cast<int>(std::ceil(1.5f * pitch)) | 1;
+    cv::morphologyEx(lit, lit, cv::MORPH_CLOSE, cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(k, k)));
+    cv::Mat distance;
+    cv::distanceTransform(lit, distance, cv::DIST_L2, cv::DIST_MASK_PRECISE);
+    return distance;
 }
 
 namespace {
@@ -285,16 +345,24 @@ private:
                 m_log.append(token(s), logcolor::Grey);
                 continue;
             }
-            const cv::Mat mask = m_images.projectionMask(m_images.loadSetImage(s, 0, false),
-                                                         m_images.loadSetImage(s, 1, false));
+            const cv::Mat white = m_images.loadSetImage(s, 0, false);
+            const cv::Mat black = m_images.loadSetImage(s, 1, false);
+            const cv::Mat mask = m_images.projectionMask(white, black);
             const cv::Mat& pattern = decoded[static_cast<size_t>(s)];
+            const float pitch = cornerPitch(set.cameraCorners);
+            const cv::Mat edge = m_options.beamEdgeMargin > 0.0 ? beamEdgeDistance(white, black, pitch) : cv::Mat();
+            const double margin = m_options.beamEdgeMargin * pitch;
             set.projectorCorners.clear();
             std::vector<size_t> rejected;
             const size_t n = std::min(set.cameraCorners.size(), set.targetPoints.size());
             for (size_t i = 0; i < n; ++i) {
+                const cv::Point2f& c = set.cameraCorners[i];
+                const bool nearEdge = !edge.empty() && c.x >= 0.0f && c.y >= 0.0f && c.x < static_cast<float>(edge.cols) &&
+                                      c.y < static_cast<float>(edge.rows) &&
+                                      edge.at<float>(static_cast<int>(c.y), static_cast<int>(c.x)) < margin;
                 cv::Point2f projected;
-                if (projectCorner(pattern, mask, set.cameraCorners[i], m_options.homographyRadius,
-                                  m_images.projectorSize(), projected, m_log) == CornerVerdict::Accepted)
+                if (!nearEdge && projectCorner(pattern, mask, c, m_options.homographyRadius, m_images.projectorSize(),
+                                               projected, m_log) == CornerVerdict::Accepted)
                     set.projectorCorners.push_back(projected);
                 else
                     rejected.push_back(i);

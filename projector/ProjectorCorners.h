@@ -60,10 +60,24 @@ enum class CornerVerdict
 CornerVerdict projectCorner(const cv::Mat& decoded, const cv::Mat& mask, const cv::Point2f& camera, int radius,
                             const cv::Size& projectorSize, cv::Point2f& projector, vantiro::LogSink& log);
 
+// The median distance from a camera corner to its nearest neighbour: the board's square size in
+// camera pixels where the board is seen. 0 for fewer than two corners. Large lists are sampled.
+float cornerPitch(const std::vector<cv::Point2f>& corners);
+
+// For each camera pixel, its distance in pixels to the nearest pixel the projector does not light,
+// judged from the set's white and black frames (8-bit greyscale, one size): lit where white minus
+// black exceeds a quarter of its 99.5th percentile, after closing gaps smaller than 1.5 pitches
+// (the dark squares of a lit board). Empty when the frames do not fit or nothing is lit.
+cv::Mat beamEdgeDistance(const cv::Mat& white, const cv::Mat& black, float pitch);
+
 struct CornerJobOptions
 {
     MainWindowSettings target;
     int homographyRadius = 10; // px
+    // Camera corners closer than this many pitches to the edge of the projector's light are
+    // dropped: the brightness step of the edge pulls the corner finder off by up to a pixel
+    // there, and the projector corner with it. 0 keeps them.
+    double beamEdgeMargin = 0.8;
     // Told before each set of each phase (and as detections finish): steps done of 3 x sets.
     std::function<void(int done, int total)> progress;
 };
