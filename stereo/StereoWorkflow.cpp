@@ -182,6 +182,9 @@ int pairCornersByPosition(const std::vector<cv::Point3f>& fileObject, const std:
 
 namespace {
 
+// A pair is used with at least this many common corners.
+constexpr size_t kMinPairCorners = 6;
+
 // The corners of one side of a pair.
 struct Side
 {
@@ -189,32 +192,58 @@ struct Side
     bool unreadable = false;
     QString unreadableReason;
     bool fromFile = false;
+    cv::Mat grey;
     cv::Size size;
-    std::vector<cv::Point3f> fileObject;
+    std::vector<cv::Point3f> fileObject; // the corner file's rows, when it has enough of them
     std::vector<cv::Point2f> fileImage;
     TargetCornerList detected;
 };
 
-Side findCorners(const QString& path, const MainWindowSettings& target, int cornerCount)
+// Reads the image and its corner file. A file with every corner of the target stands in for
+// detection on its own.
+Side readSide(const QString& path, int cornerCount)
 {
     Side side;
-    const cv::Mat grey = readImageChecked(path, cv::IMREAD_GRAYSCALE, &side.unreadableReason);
-    if (grey.empty()) {
+    side.grey = readImageChecked(path, cv::IMREAD_GRAYSCALE, &side.unreadableReason);
+    if (side.grey.empty()) {
         side.unreadable = true;
         return side;
     }
-    side.size = grey.size();
+    side.size = side.grey.size();
     const intrinsic::CornerFile file = intrinsic::readCornerFile(intrinsic::cornerFilePath(path));
-    if (file.status == intrinsic::CornerFileStatus::Loaded && int(file.imagePoints.size()) == cornerCount &&
-        int(file.objectPoints.size()) == cornerCount) {
-        side.found = side.fromFile = true;
+    const size_t n = file.imagePoints.size();
+    const bool complete = int(n) == cornerCount;
+    if (file.status == intrinsic::CornerFileStatus::Loaded && n == file.objectPoints.size() &&
+        (complete || (n >= kMinPairCorners && int(n) < cornerCount))) {
         side.fileObject = file.objectPoints;
         side.fileImage = file.imagePoints;
-        return side;
+        side.found = side.fromFile = complete;
     }
-    // An empty list counts as not found (a marker board without its origin marker).
-    side.found = detectTarget(grey, target, side.detected) && !side.detected.empty();
     return side;
+}
+
+// The camera-projector module writes both views of a set with the corners it could map into the
+// projector, the same rows on both sides; such files are taken together even when corners are
+// missing, rather than detecting the target again in a projector view.
+bool filesOfOneSet(const Side& a, const Side& b)
+{
+    if (a.fileObject.empty() || a.fileObject.size() != b.fileObject.size())
+        return false;
+    constexpr float kTolerance = 1e-3f;
+    for (size_t i = 0; i < a.fileObject.size(); ++i) {
+        const cv::Point3f d = a.fileObject[i] - b.fileObject[i];
+        if (std::abs(d.x) > kTolerance || std::abs(d.y) > kTolerance || std::abs(d.z) > kTolerance)
+            return false;
+    }
+    return true;
+}
+
+void detect(Side& side, const MainWindowSettings& target)
+{
+    if (side.unreadable || side.fromFile)
+        return;
+    // An empty list counts as not found (a marker board without its origin marker).
+    side.found = detectTarget(side.grey, target, side.detected) && !side.detected.empty();
 }
 
 QString fixed4(double v)
@@ -357,9 +386,18 @@ void run(StereoState& state, const StereoRequest& request, const StereoHooks& ho
         return [primary = state.primary[size_t(i)].path, secondary = state.secondary[size_t(i)].path, target,
                 cornerCount](const StopToken& stop) {
             Sides sides;
-            sides.primary = findCorners(primary, target, cornerCount);
-            if (!stop.stopRequested())
-                sides.secondary = findCorners(secondary, target, cornerCount);
+            sides.primary = readSide(primary, cornerCount);
+            sides.secondary = readSide(secondary, cornerCount);
+            if (filesOfOneSet(sides.primary, sides.secondary)) {
+                sides.primary.found = sides.primary.fromFile = true;
+                sides.secondary.found = sides.secondary.fromFile = true;
+            } else {
+                detect(sides.primary, target);
+                if (!stop.stopRequested())
+                    detect(sides.secondary, target);
+            }
+            sides.primary.grey.release();
+            sides.secondary.grey.release();
             return sides;
         };
     };
@@ -421,8 +459,8 @@ void run(StereoState& state, const StereoRequest& request, const StereoHooks& ho
     bool warned = !unreadable.empty();
     for (int i = 0; i < pairCount; ++i) {
         StereoPair& pair = state.pairs[size_t(i)];
-        const bool usable = pair.objectPoints.size() >= 6 && pair.primaryPoints.size() >= 6 &&
-                            pair.secondaryPoints.size() >= 6 && state.primary[size_t(i)].checked &&
+        const bool usable = pair.objectPoints.size() >= kMinPairCorners && pair.primaryPoints.size() >= kMinPairCorners &&
+                            pair.secondaryPoints.size() >= kMinPairCorners && state.primary[size_t(i)].checked &&
                             state.secondary[size_t(i)].checked;
         if (!usable) {
             disablePair(state, size_t(i));

@@ -558,3 +558,42 @@ TEST(StereoWorkflow, BadGuessesAndUnusableResults)
     EXPECT_FALSE(writeStereoResultFiles(none, dir.path(), "Left", "Right", &error));
     EXPECT_TRUE(QDir(dir.path()).isEmpty());
 }
+
+// The camera-projector module writes both views of a set without the corners it could not map
+// into the projector: such files are taken together, row by row. A partial file whose partner
+// holds other rows, or holds every corner, does not stand in for detection.
+TEST(StereoWorkflow, PartialCornerFilesAreTakenOnlyTogetherWithTheirSetsOther)
+{
+    const size_t dropped = 10;
+    CornerFileSet set(5, 7, [dropped](stereo_synth::Views& v) {
+        for (size_t i = 0; i < 3; ++i) {
+            v.object[i].erase(v.object[i].begin(), v.object[i].begin() + dropped);
+            for (auto& side : v.image)
+                side[i].erase(side[i].begin(), side[i].begin() + dropped);
+        }
+    });
+    auto rewrite = [&](int k, int i, size_t from, size_t to) {
+        cv::FileStorage fs(intrinsic::cornerFilePath(set.paths[k][i]).toStdString(), cv::FileStorage::WRITE);
+        const auto& image = set.views.image[k][size_t(i)];
+        const auto& object = set.views.object[size_t(i)];
+        fs << "corners" << cv::Mat(std::vector<cv::Point2f>(image.begin() + long(from), image.begin() + long(to)))
+           << "obj" << cv::Mat(std::vector<cv::Point3f>(object.begin() + long(from), object.begin() + long(to)));
+    };
+    const size_t all = set.views.object[3].size();
+    rewrite(0, 3, dropped, all); // pair 3: the two files hold different rows
+    rewrite(1, 3, 0, all - dropped);
+    rewrite(0, 4, 0, all - dropped); // pair 4: a partial primary beside a complete secondary
+
+    StereoState state = set.state();
+    RecordingLogSink log;
+    const StereoResult r = calibrateStereo(state, request(), {}, log);
+    ASSERT_EQ(r.status, StereoStatus::Calibrated) << log.text().toStdString();
+    EXPECT_EQ(test::textInColour(log, logcolor::Green), "0 1 2 ");
+    EXPECT_EQ(test::textInColour(log, logcolor::Red), "3 4 ");
+    for (size_t i = 0; i < 3; ++i) {
+        ASSERT_EQ(state.pairs[i].objectPoints, set.views.object[i]) << i;
+        EXPECT_EQ(state.pairs[i].primaryPoints, set.views.image[0][i]);
+        EXPECT_EQ(state.pairs[i].secondaryPoints, set.views.image[1][i]);
+    }
+    EXPECT_LT(r.rms, 0.2);
+}
