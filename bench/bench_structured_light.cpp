@@ -23,6 +23,7 @@
 #include "Common/StructuredLight.h"
 #include "projector/GrayCodePatternGenerator.h"
 #include "projector/GrayCodeSets.h"
+#include "projector/ProjectorCorners.h"
 #include "synth/ProjectorCapture.h"
 
 namespace {
@@ -229,6 +230,26 @@ void BM_LoadDecode_Contrib(benchmark::State& state)
 
 } // namespace
 
+// The beam-edge distance of one capture set: a board with squares of width / 20 px, lit on its
+// left two thirds. Arg: image width (height 4/5 of it).
+void BM_BeamEdgeDistance(benchmark::State& state)
+{
+    const int width = int(state.range(0));
+    const cv::Size size(width, width * 4 / 5);
+    const int square = width / 20;
+    cv::Mat white(size, CV_8UC1), black(size, CV_8UC1);
+    for (int r = 0; r < size.height; ++r)
+        for (int c = 0; c < size.width; ++c) {
+            const bool dark = ((r / square + c / square) % 2) != 0;
+            const int ambient = dark ? 2 : 30;
+            black.at<uint8_t>(r, c) = uint8_t(ambient);
+            white.at<uint8_t>(r, c) = uint8_t(c < 2 * size.width / 3 ? (dark ? 14 : 230) : ambient);
+        }
+    for (auto _ : state)
+        benchmark::DoNotOptimize(camproj::beamEdgeDistance(white, black, float(square)));
+}
+
+BENCHMARK(BM_BeamEdgeDistance)->Arg(1280)->Arg(2048)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Decode_Vantiro)->Arg(1024)->Arg(2048)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Decode_Contrib)->Arg(1024)->Arg(2048)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_LoadDecode_Vantiro)->Arg(1024)->Arg(2048)->Unit(benchmark::kMillisecond)->UseRealTime();
