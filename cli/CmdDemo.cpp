@@ -807,6 +807,40 @@ int runDemo(const QStringList& arguments, Console& console)
                         .arg(met(focal < 0.001), met(position < 0.1),
                              met(std::abs(cv::norm(t) - cv::norm(trueT)) < 0.1), met(angle < 0.05));
             console.print(text);
+
+            // The window's path: after the hand-over the stereo module reads the written views' corner
+            // files. It must come to the same pose.
+            const QString viaFiles = root + QStringLiteral("/camproj-files");
+            QDir().mkpath(viaFiles);
+            const QString views = workdir + QStringLiteral("/ExtrinsicCalibrationData/");
+            const QStringList stereoArgs = {QStringLiteral("stereo"),          QStringLiteral("--workdir"),
+                                            viaFiles,                          QStringLiteral("--settings"),
+                                            data,                              QStringLiteral("--secondary-name"),
+                                            QStringLiteral("Proj"),            QStringLiteral("--primary-images"),
+                                            views + QStringLiteral("Cam0/cam_view_*.png"),
+                                            QStringLiteral("--secondary-images"),
+                                            views + QStringLiteral("Proj/proj_view_*.png")};
+            const Step filesRun = runTool(stereoArgs, viaFiles + QStringLiteral("/stereo.log"), console,
+                                          QStringLiteral("Camera-projector calibration"), 6, steps);
+            const ProjectReadResult filesProject = readProjectAfter(filesRun, viaFiles);
+            if (filesProject.status != ProjectReadResult::Status::Ok || filesProject.objects.size() != 2) {
+                failed << QStringLiteral("the stereo module on the corner files failed (exit %1): %2")
+                              .arg(filesRun.status)
+                              .arg(tail(filesRun.log));
+            } else {
+                const ProjectObject& f = filesProject.objects[1];
+                const double filesAngle = rotationAngleDegrees(f.R, trueR);
+                const double filesPosition = cv::norm(cv::Vec3d(f.t(0), f.t(1), f.t(2)) - trueT);
+                console.print(QStringLiteral("      through the corner files, as the window goes on (vantiro-cli %1):\n"
+                                             "      rotation off by %2 deg, position off by %3 mm\n")
+                                  .arg(quoted(stereoArgs))
+                                  .arg(filesAngle, 0, 'f', 4)
+                                  .arg(filesPosition, 0, 'f', 3));
+                if (!(filesAngle < kMaxProjectorRotationError))
+                    failed << QStringLiteral("through the corner files, rotation off by %1 deg").arg(filesAngle, 0, 'f', 3);
+                if (!(filesPosition < kMaxProjectorPositionError * cv::norm(trueT)))
+                    failed << QStringLiteral("through the corner files, position off by %1 mm").arg(filesPosition, 0, 'f', 2);
+            }
             if (corners.count == 0 || !(corners.mean() < kMaxProjectorCornerError))
                 failed << QStringLiteral("projector corners off by %1 px on average").arg(corners.mean(), 0, 'f', 3);
             if (!(focal < kMaxProjectorFocalError))
