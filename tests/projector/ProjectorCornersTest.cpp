@@ -55,6 +55,15 @@ CornerVerdict verdict(const cv::Mat& decoded, cv::Point2f corner, int radius = 1
     return v;
 }
 
+// Changes the decoded pixels of the 10 x 10 window around (50, 50) that 'pick' selects, row by row.
+template <class Pick, class Change> void inWindow(cv::Mat& decoded, Pick pick, Change change)
+{
+    for (int y = 45; y < 55; ++y)
+        for (int x = 45; x < 55; ++x)
+            if (pick(x, y))
+                change(decoded.at<cv::Vec2f>(y, x));
+}
+
 } // namespace
 
 TEST(ProjectCorner, LocalHomographyRecoversTheSubpixelPosition)
@@ -75,16 +84,13 @@ TEST(ProjectCorner, BorderWindowSizeAndEmptyWindows)
 {
     const cv::Mat decoded = decodedThrough(kH);
     // Radius 10 and 11 both give h = 5: the corner must lie strictly more than 5 px inside.
-    for (int radius : {10, 11}) {
-        EXPECT_EQ(verdict(decoded, {5.0f, 50.0f}, radius), CornerVerdict::NearBorder);
-        EXPECT_EQ(verdict(decoded, {5.01f, 50.0f}, radius), CornerVerdict::Accepted);
-        EXPECT_EQ(verdict(decoded, {50.0f, 5.0f}, radius), CornerVerdict::NearBorder);
-        EXPECT_EQ(verdict(decoded, {50.0f, 5.01f}, radius), CornerVerdict::Accepted);
-        EXPECT_EQ(verdict(decoded, {195.0f, 50.0f}, radius), CornerVerdict::NearBorder);
-        EXPECT_EQ(verdict(decoded, {194.99f, 50.0f}, radius), CornerVerdict::Accepted);
-        EXPECT_EQ(verdict(decoded, {50.0f, 145.0f}, radius), CornerVerdict::NearBorder);
-        EXPECT_EQ(verdict(decoded, {50.0f, 144.99f}, radius), CornerVerdict::Accepted);
-    }
+    const cv::Point2f outside[] = {{5.0f, 50.0f}, {50.0f, 5.0f}, {195.0f, 50.0f}, {50.0f, 145.0f}};
+    const cv::Point2f inside[] = {{5.01f, 50.0f}, {50.0f, 5.01f}, {194.99f, 50.0f}, {50.0f, 144.99f}};
+    for (int radius : {10, 11})
+        for (int k = 0; k < 4; ++k) {
+            EXPECT_EQ(verdict(decoded, outside[k], radius), CornerVerdict::NearBorder) << outside[k] << radius;
+            EXPECT_EQ(verdict(decoded, inside[k], radius), CornerVerdict::Accepted) << inside[k] << radius;
+        }
     EXPECT_EQ(verdict(decoded, {kNan, 50.0f}), CornerVerdict::NearBorder);
 
     // Decodable only x = 15..19, y = 15..24: half of an integral corner's 10 x 10 window at
@@ -105,38 +111,25 @@ TEST(ProjectCorner, BorderWindowSizeAndEmptyWindows)
     // Enough pixels, but a third of the window decoded wrongly (noise in an unlit area).
     cv::Mat noisy = decoded.clone();
     cv::RNG rng(1);
-    for (int y = 45; y < 55; ++y)
-        for (int x = 45; x < 55; ++x)
-            if ((x + 2 * y) % 3 == 0)
-                noisy.at<cv::Vec2f>(y, x) = cv::Vec2f(float(rng.uniform(0, 250)), float(rng.uniform(0, 190)));
+    const auto wrong = [&rng](cv::Vec2f& p) { p = cv::Vec2f(float(rng.uniform(0, 250)), float(rng.uniform(0, 190))); };
+    inWindow(noisy, [](int x, int y) { return (x + 2 * y) % 3 == 0; }, wrong);
     EXPECT_EQ(verdict(noisy, {50.0f, 50.0f}), CornerVerdict::Accepted);
-    for (int y = 45; y < 55; ++y)
-        for (int x = 45; x < 55; ++x)
-            if ((x + y) % 2 == 0)
-                noisy.at<cv::Vec2f>(y, x) = cv::Vec2f(float(rng.uniform(0, 250)), float(rng.uniform(0, 190)));
+    inWindow(noisy, [](int x, int y) { return (x + y) % 2 == 0; }, wrong);
     EXPECT_EQ(verdict(noisy, {50.0f, 50.0f}), CornerVerdict::Unsupported);
     // More than half of the window decoded 2 px off, in all directions: no fit is supported.
     cv::Mat scattered = decoded.clone();
     const cv::Vec2f offsets[4] = {{2, 0}, {-2, 0}, {0, 2}, {0, -2}};
     int n = 0;
-    for (int y = 45; y < 55; ++y)
-        for (int x = 45; x < 55; ++x)
-            if ((x + 3 * y) % 9 < 5)
-                scattered.at<cv::Vec2f>(y, x) += offsets[n++ % 4];
+    inWindow(scattered, [](int x, int y) { return (x + 3 * y) % 9 < 5; }, [&](cv::Vec2f& p) { p += offsets[n++ % 4]; });
     ASSERT_EQ(n, 57);
     EXPECT_EQ(verdict(scattered, {50.0f, 50.0f}), CornerVerdict::Unsupported);
     // Pixels whose row did not decode are left out even when their column did.
     cv::Mat rowless = decoded.clone();
-    for (int y = 45; y < 55; ++y)
-        for (int x = 45; x < 55; ++x)
-            if ((x + y) % 3 == 0)
-                rowless.at<cv::Vec2f>(y, x)[1] = kNan;
+    const auto noRow = [](cv::Vec2f& p) { p[1] = kNan; };
+    inWindow(rowless, [](int x, int y) { return (x + y) % 3 == 0; }, noRow);
     ASSERT_EQ(verdict(rowless, {50.3f, 50.6f}, 10, {}, kBig, &p), CornerVerdict::Accepted);
     EXPECT_LT(cv::norm(cv::Point2d(p) - apply(kH, {50.3, 50.6})), 0.1);
-    for (int y = 45; y < 55; ++y)
-        for (int x = 45; x < 55; ++x)
-            if (x > 46)
-                rowless.at<cv::Vec2f>(y, x)[1] = kNan;
+    inWindow(rowless, [](int x, int) { return x > 46; }, noRow);
     EXPECT_EQ(verdict(rowless, {50.0f, 50.0f}), CornerVerdict::Unsupported);
     // A window with nothing decodable.
     holed.setTo(cv::Scalar(kNan, kNan));
@@ -322,7 +315,7 @@ TEST_F(CornerJob, SecondRunReusesCornersAndDecodingButNotProjectorCorners)
     corners[0].targetPoints.push_back({999.0f, 999.0f, 0.0f});
     const cv::Point3f keptTarget = corners[0].targetPoints[5];
     ASSERT_EQ(run(), CornerJobStatus::Finished);
-    for (const QString& phase : {"Detecting targets: ", "Decoding image sets: "})
+    for (const QString phase : {"Detecting targets: ", "Decoding image sets: "})
         EXPECT_EQ(tokenColour(phase, 0), vantiro::logcolor::Green) << phase.toStdString();
     EXPECT_EQ(tokenColour("Detecting targets: ", 1), vantiro::logcolor::Grey);
     EXPECT_EQ(tokenColour("Extracting projector corners: ", 1), vantiro::logcolor::Grey);

@@ -5,30 +5,15 @@
 #include <opencv2/calib3d.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include "GrayCodeSequence.h"
+#include "CamProjScene.h"
 #include "projector/GrayCodeSets.h"
-#include "synth/ProjectorCapture.h"
 
-using namespace vantiro::synth;
-
-// A 320 x 240 camera looking at a 9 x 7 chessboard (25 mm squares) about 550 mm away; the
-// projector sits 150 mm to the right and samples the board about 1.4 times more coarsely
-// than the camera.
-const cv::Size kProjector(256, 192);
-const CameraModel kCamera = CameraModel::ideal({ 320, 240 }, 420.0);
-const CameraModel kLens = CameraModel::ideal(kProjector, 300.0);
-const MainWindowSettings kBoard{ .targetType = Chessboard, .numSquaresX = 9, .numSquaresY = 7, .squareWidth = 25.0,
-                                 .squareHeight = 25.0 };
-
-static ProjectorSetup projectorAimedAt(const cv::Vec3d& aim)
-{
-    return ProjectorSetup::aimedAt(kLens, cv::Vec3d(150.0, -20.0, 0.0), aim);
-}
+using namespace camproj_test;
 
 TEST(SyntheticCaptureDecoding, LitBoardPixelsDecodeToTheTrueProjectorPixel)
 {
     QTemporaryDir dir;
-    const BoardPattern board(kBoard);
+    const BoardPattern board(boardSettings());
     const std::vector<cv::Mat> patterns = graySequence(kProjector);
     struct PoseCase { const char* name; double tiltX, tiltY, roll; cv::Vec3d shift, aim; }; // aim: where the projector points
     // In the last the beam misses the left part of the board: unlit board pixels must not decode.
@@ -77,7 +62,7 @@ TEST(SyntheticCaptureDecoding, TruthIsTheProjectorsViewOfTheBoard)
     // The truth must agree with the library's projection of the board through the projector
     // pose, or decoding tests would only check the renderer against itself. Both lenses are
     // ideal: camera and projector pixels of the board plane are related by a homography.
-    const BoardPattern board(kBoard);
+    const BoardPattern board(boardSettings());
     const TargetPose pose = viewPose(board, 550.0, 15, -10, 3);
     const ProjectorSetup projector = projectorAimedAt(cv::Vec3d(0, 0, 550));
     const ProjectorCapture capture = renderProjectorCapture(kCamera, board, pose, projector, { graySequence(kProjector)[0] },

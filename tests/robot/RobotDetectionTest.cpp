@@ -68,12 +68,8 @@ TEST(RobotDetection, ManyWorkersLogAndSolveExactlyAsOne)
     EXPECT_TRUE(text.contains("Detecting targets: 0 1 2 3 4 6 7 8 \n\nWarning: Image 4 could not be read: " + rows[1][4].path +
                               " (not a PNG, JPEG, TIFF or BMP image)\n\nHand/Eye-Calibration with 6/8 image/TCP"))
         << text.toStdString();
-    std::vector<QString> rowColours;
-    for (const auto& s : logs[1].segments)
-        if (s.text.size() == 2 && s.text[0].isDigit() && s.text[1] == ' ')
-            rowColours.push_back(s.color);
     const QString g = logcolor::Green, red = logcolor::Red;
-    EXPECT_EQ(rowColours, std::vector<QString>({g, g, red, g, red, g, g, g}));
+    EXPECT_EQ(rowColours(logs[1]), std::vector<QString>({g, g, red, g, red, g, g, g}));
 
     // Segment by segment, colour and weight included.
     ASSERT_EQ(logs[0].segments.size(), logs[1].segments.size());

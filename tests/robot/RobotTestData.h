@@ -157,6 +157,16 @@ struct Recorder
     }
 };
 
+// The colour of each row's number in the detection line, in log order.
+inline std::vector<QString> rowColours(const RecordingLogSink& log)
+{
+    std::vector<QString> out;
+    for (const auto& s : log.segments)
+        if (s.text.size() == 2 && s.text[0].isDigit() && s.text[1] == ' ')
+            out.push_back(s.color);
+    return out;
+}
+
 inline double angleDeg(const cv::Matx33d& a, const cv::Matx33d& b)
 {
     return rotationAngle(a, b);

@@ -135,14 +135,13 @@ TEST_F(RobotModulesTest, HandEyeRunThroughTheButtonsShowsStoresAndWritesX)
     EXPECT_TRUE(log().endsWith("Extrinsics saved to:\n" + workingDirectory.path() + "/AX-XB.yml\n\n"));
     EXPECT_EQ(module->button_calibrate->text(), "Calibrate");
     ASSERT_TRUE(module->calibrated());
-    EXPECT_LT(angleDeg(module->result().RX, views.rig.X.R), 0.05);
-    EXPECT_LT(cv::norm(module->result().tX - views.rig.X.t), 0.5);
     // The unchecked row and its pose are grey.
     EXPECT_EQ(module->list_images->item(2)->background().color(), QColor(logcolor::Grey));
     EXPECT_EQ(module->list_tcpPoses->item(2)->background().color(), QColor(logcolor::Grey));
     EXPECT_EQ(module->list_tcpPoses->item(3)->background().style(), Qt::NoBrush);
 
-    // Cam1 (the TCP) now sits at X^-1 in Cam0's frame, Cam0 at the origin.
+    // Cam1 (the TCP) now sits at X^-1 in Cam0's frame, Cam0 at the origin: the window's hand-over of
+    // the run's X, here with the metres and Horaud's method the window passed on.
     EXPECT_LT(angleDeg(object(1).R, views.rig.X.R.t()), 0.05);
     EXPECT_LT(cv::norm(cv::Vec3d(object(1).t.val) + views.rig.X.R.t() * views.rig.X.t), 0.5);
 
@@ -194,12 +193,9 @@ TEST_F(RobotModulesTest, ToolFlangeWithEP3PAndMillimetreTextPoses)
     QTest::mouseClick(module->button_calibrate, Qt::LeftButton);
     ASSERT_TRUE(module->calibrated()) << log().toStdString();
     EXPECT_TRUE(log().contains("Tool/Flange-Calibration with 8/8 image/TCP sets...\n\nEstimated Y (Cam0 w.r.t Cam1"));
-    // Four corners carry a little less than all 54.
-    EXPECT_LT(angleDeg(module->result().RY, views.rig.Y.R), 0.1);
-    EXPECT_LT(cv::norm(module->result().tY - views.rig.Y.t), 1.0);
-    EXPECT_LT(cv::norm(module->result().tX - views.rig.X.t), 1.0);
     EXPECT_TRUE(QFileInfo(workingDirectory.path() + "/AX-YB.yml").isFile());
-    // The robot base (Cam1) in the camera's frame.
+    // The robot base (Cam1) in the camera's frame: the millimetres and the four-corner solver were
+    // passed on (four corners carry a little less than all 54).
     EXPECT_LT(angleDeg(object(1).R, views.rig.Y.R.t()), 0.1);
     EXPECT_LT(cv::norm(cv::Vec3d(object(1).t.val) + views.rig.Y.R.t() * views.rig.Y.t), 1.0);
     // The base, one camera, 8 TCPs and 8 boards and labels.
