@@ -8,8 +8,6 @@
 
 #include <benchmark/benchmark.h>
 
-#include <QCoreApplication>
-#include <QStandardPaths>
 
 #include <opencv2/calib3d.hpp>
 
@@ -20,6 +18,7 @@
 #include "intrinsic/QualityPictures.h"
 #include "synth/Renderer.h"
 #include "targets/TargetDetection.h"
+#include "QtBenchmarkMain.h"
 
 using namespace vantiro;
 using namespace vantiro::intrinsic;
@@ -243,13 +242,5 @@ BENCHMARK(BM_RenderedSimulation)->Args({0, 40})->Args({1, 40})->Unit(benchmark::
 
 int main(int argc, char** argv)
 {
-    QStandardPaths::setTestModeEnabled(true);
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    twentyViews(); // set up before timing starts
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runQtBenchmarks(argc, argv, [] { twentyViews(); });
 }

@@ -5,9 +5,7 @@
 
 #include <benchmark/benchmark.h>
 
-#include <QCoreApplication>
 #include <QFile>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <opencv2/imgcodecs.hpp>
@@ -19,6 +17,7 @@
 #include "intrinsic/IntrinsicCalibration.h"
 #include "synth/Renderer.h"
 #include "targets/TargetDetection.h"
+#include "QtBenchmarkMain.h"
 
 using namespace vantiro;
 using namespace vantiro::intrinsic;
@@ -167,13 +166,5 @@ BENCHMARK(BM_WholeRoutine)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 int main(int argc, char** argv)
 {
-    QStandardPaths::setTestModeEnabled(true);
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    views(); // render before timing starts
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runQtBenchmarks(argc, argv, [] { views(); });
 }

@@ -13,10 +13,8 @@
 
 #include "bench/QuietStdout.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <opencv2/calib3d.hpp>
@@ -31,6 +29,7 @@
 #include "stereo/StereoWorkflow.h"
 #include "synth/Renderer.h"
 #include "targets/TargetDetection.h"
+#include "QtBenchmarkMain.h"
 
 using namespace vantiro;
 using namespace vantiro::stereo;
@@ -237,17 +236,9 @@ BENCHMARK(BM_WholeRun)->Unit(benchmark::kMillisecond)->Iterations(1)->MeasurePro
 
 int main(int argc, char** argv)
 {
-    QStandardPaths::setTestModeEnabled(true);
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    pairs(); // render before timing starts
-    {
+    return runQtBenchmarks(argc, argv, [] {
+        pairs();
         QuietStdout quiet;
         calibrated();
-    }
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    });
 }
