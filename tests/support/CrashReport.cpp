@@ -77,11 +77,11 @@ class PhaseListener : public ::testing::EmptyTestEventListener
 
 void installCrashReport()
 {
-    ::testing::UnitTest::GetInstance()->listeners().Append(new PhaseListener);
 #ifdef __SANITIZE_ADDRESS__
     // The sanitizer's own handler reports a crash better, with symbols.
     return;
 #endif
+    ::testing::UnitTest::GetInstance()->listeners().Append(new PhaseListener);
     // backtrace() loads its unwinder on first use; do that now, not inside the handler.
     void* warm[1];
     backtrace(warm, 1);
